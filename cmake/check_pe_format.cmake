@@ -1,0 +1,27 @@
+# cmake -DOBJDUMP=... -DOBJECT_FORMAT=pe-i386 -DIMAGE_FORMAT=pei-i386
+#       -DFILES="a.a;b.exe" -P check_pe_format.cmake
+# Every member of a static library must be an object of OBJECT_FORMAT and
+# every executable or DLL an image of IMAGE_FORMAT.
+list(REMOVE_ITEM FILES "")
+foreach(file IN LISTS FILES)
+  execute_process(COMMAND ${OBJDUMP} -f ${file} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "objdump failed on ${file}")
+  endif()
+  if(file MATCHES "\\.a$")
+    set(expected ${OBJECT_FORMAT})
+  else()
+    set(expected ${IMAGE_FORMAT})
+  endif()
+  string(REGEX MATCHALL "file format [^\n]+" formats "${out}")
+  list(LENGTH formats count)
+  if(count EQUAL 0)
+    message(FATAL_ERROR "${file}: no object found")
+  endif()
+  foreach(f IN LISTS formats)
+    if(NOT f STREQUAL "file format ${expected}")
+      message(FATAL_ERROR "${file}: ${f}, expected ${expected}")
+    endif()
+  endforeach()
+  message(STATUS "${file}: ${count} x ${expected}")
+endforeach()

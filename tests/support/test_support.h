@@ -1,0 +1,92 @@
+// Small helpers for tests that run under Wine against the real Win32 API.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace kavo_test {
+
+// Folder of the running test program, with a trailing backslash. Test
+// programs, doubles and test modules are all built into this folder.
+std::wstring ModuleFolder();
+// ModuleFolder() + name.
+std::wstring BinaryPath(const std::wstring& name);
+// GetTempPathW, with its trailing backslash.
+std::wstring TempFolder();
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& text);
+
+bool FileExists(const std::wstring& path);
+bool DirectoryExists(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileBytes(const std::wstring& path);
+// Removes a tree, clearing read-only attributes; never follows reparse points.
+void RemoveTree(const std::wstring& path);
+
+// A fresh directory (in TempFolder() unless a parent is given) removed with
+// everything in it at destruction. path() has no trailing backslash.
+class ScratchDirectory {
+ public:
+  explicit ScratchDirectory(const std::wstring& name_hint = L"kavo_test",
+                            const std::wstring& parent = std::wstring());
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+// Sets (or, with unset, removes) a variable of this process's environment
+// and restores the earlier state at destruction. Children inherit it.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const std::wstring& name, const std::wstring& value);
+  explicit ScopedEnvironmentVariable(const std::wstring& name);  // unset
+  ~ScopedEnvironmentVariable();
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+
+ private:
+  std::wstring name_;
+  std::wstring old_value_;
+  bool had_value_ = false;
+};
+
+// Deletes root\sub_key with all it holds at construction and destruction, so
+// that a test starts and leaves the key absent.
+class ScopedRegistryKey {
+ public:
+  ScopedRegistryKey(HKEY root, const std::wstring& sub_key);
+  ~ScopedRegistryKey();
+  ScopedRegistryKey(const ScopedRegistryKey&) = delete;
+  ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+  // Creates the key (and its parents).
+  void Create() const;
+  // Raw value write with an explicit byte count.
+  void SetRaw(const std::wstring& name, DWORD type, const void* data, DWORD bytes) const;
+  void SetString(const std::wstring& name, const std::wstring& text) const;
+  void SetDword(const std::wstring& name, DWORD value) const;
+  // The REG_SZ value, or nullopt-like: found=false.
+  std::wstring GetString(const std::wstring& name, bool* found = nullptr) const;
+
+ private:
+  HKEY root_;
+  std::wstring sub_key_;
+};
+
+// Runs a command line, waits at most timeout_ms and returns the exit code
+// (0xFFFFFFFF with *started false when it could not start; the process is
+// killed and WAIT_TIMEOUT returned on a time-out).
+DWORD RunProcess(const std::wstring& command_line, DWORD timeout_ms = 120000,
+                 bool* started = nullptr);
+
+// Wraps in quotation marks.
+std::wstring Quote(const std::wstring& text);
+
+}  // namespace kavo_test
