@@ -38,7 +38,8 @@ DigestText Md5HexOfStream(std::FILE* stream);
 DigestText Md5HexOfFile(const wchar_t* path);
 
 // text in the given code page, without terminator counting; writes at most
-// capacity - 1 bytes and a NUL. The empty text for an empty input or a
-// failed conversion. Returns the number of bytes written.
+// capacity - 1 bytes and a NUL. The empty text for an empty input, a failed
+// conversion or one that does not fit (never a cut-off character). Returns
+// the number of bytes written.
 std::uint32_t WideToNarrow(const wchar_t* text, unsigned code_page, char* destination,
                            std::uint32_t capacity);
