@@ -3,12 +3,14 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "control/bounded_string.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -24,6 +26,8 @@ using kavo_test::Widen;
 
 const wchar_t kAppPathsKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\IEXPLORE.EXE";
+const wchar_t kLocalServerKey[] =
+    L"Software\\Classes\\CLSID\\{0002DF01-0000-0000-C000-000000000046}\\LocalServer32";
 
 // A child process that runs beside the test; waited for (and ended, if it
 // has not finished) at destruction.
@@ -101,6 +105,63 @@ TEST(ShowCorruptDownloadNotice, ShowsTheNoticeWithOneOkButtonAndReturnsTheAnswer
   EXPECT_EQ(Widen(ReadFileBytes(report)), L"buttons=1\ntext=" + text);
 }
 
+// Saves the default value of root\key (and whether the key was there) and
+// puts it back at destruction.
+class SavedDefaultValue {
+ public:
+  SavedDefaultValue(HKEY root, const wchar_t* key) : root_(root), key_(key) {
+    HKEY handle = nullptr;
+    had_key_ = RegOpenKeyExW(root_, key_, 0, KEY_QUERY_VALUE, &handle) == ERROR_SUCCESS;
+    if (!had_key_) return;
+    DWORD bytes = sizeof value_;
+    had_value_ = RegQueryValueExW(handle, L"", nullptr, &type_, value_, &bytes) == ERROR_SUCCESS;
+    bytes_ = bytes;
+    RegCloseKey(handle);
+  }
+  ~SavedDefaultValue() {
+    if (!had_key_) {
+      RegDeleteTreeW(root_, key_);
+      RegDeleteKeyW(root_, key_);
+      return;
+    }
+    HKEY handle = nullptr;
+    if (RegCreateKeyExW(root_, key_, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) !=
+        ERROR_SUCCESS)
+      return;
+    if (had_value_) {
+      RegSetValueExW(handle, L"", 0, type_, value_, bytes_);
+    } else {
+      RegDeleteValueW(handle, L"");
+    }
+    RegCloseKey(handle);
+  }
+  SavedDefaultValue(const SavedDefaultValue&) = delete;
+  SavedDefaultValue& operator=(const SavedDefaultValue&) = delete;
+
+  // Sets the default value; null removes it.
+  void Set(const wchar_t* value) const {
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(root_, key_, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr),
+              ERROR_SUCCESS);
+    if (value == nullptr) {
+      RegDeleteValueW(handle, L"");
+    } else {
+      RegSetValueExW(handle, L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                     static_cast<DWORD>((lstrlenW(value) + 1) * sizeof(wchar_t)));
+    }
+    RegCloseKey(handle);
+  }
+
+ private:
+  HKEY root_;
+  const wchar_t* key_;
+  bool had_key_ = false;
+  bool had_value_ = false;
+  DWORD type_ = 0;
+  BYTE value_[2048] = {};
+  DWORD bytes_ = 0;
+};
+
 // Puts Wine's iexplore.exe aside (or a copy of the recorder in its place) and
 // brings it back; saves and restores the App Paths default value.
 class DownloadPageTest : public ::testing::Test {
@@ -116,37 +177,10 @@ class DownloadPageTest : public ::testing::Test {
       ASSERT_TRUE(MoveFileExW(browser_.c_str(), backup_.c_str(), 0));
     }
 
-    HKEY key = nullptr;
-    had_key_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAppPathsKey, 0, KEY_QUERY_VALUE, &key) ==
-               ERROR_SUCCESS;
-    if (had_key_) {
-      DWORD bytes = sizeof saved_value_;
-      had_value_ = RegQueryValueExW(key, L"", nullptr, &saved_type_, saved_value_, &bytes) ==
-                   ERROR_SUCCESS;
-      saved_bytes_ = bytes;
-      RegCloseKey(key);
-    }
     SetAppPath(nullptr);
   }
 
-  void TearDown() override {
-    RestoreBrowser();
-    if (!had_key_) {
-      RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAppPathsKey);
-      RegDeleteKeyW(HKEY_LOCAL_MACHINE, kAppPathsKey);
-      return;
-    }
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAppPathsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
-      return;
-    if (had_value_) {
-      RegSetValueExW(key, L"", 0, saved_type_, saved_value_, saved_bytes_);
-    } else {
-      RegDeleteValueW(key, L"");
-    }
-    RegCloseKey(key);
-  }
+  void TearDown() override { RestoreBrowser(); }
 
   void RestoreBrowser() {
     if (!FileExists(backup_)) return;
@@ -154,20 +188,7 @@ class DownloadPageTest : public ::testing::Test {
     MoveFileExW(backup_.c_str(), browser_.c_str(), 0);
   }
 
-  // The App Paths default value; null removes it.
-  static void SetAppPath(const wchar_t* value) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAppPathsKey, 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    if (value == nullptr) {
-      RegDeleteValueW(key, L"");
-    } else {
-      RegSetValueExW(key, L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                     static_cast<DWORD>((lstrlenW(value) + 1) * sizeof(wchar_t)));
-    }
-    RegCloseKey(key);
-  }
+  void SetAppPath(const wchar_t* value) const { app_paths_.Set(value); }
 
   void InstallRecorderAsBrowser() {
     ASSERT_TRUE(CopyFileW(BinaryPath(L"browser_recorder.exe").c_str(), browser_.c_str(), FALSE));
@@ -184,11 +205,7 @@ class DownloadPageTest : public ::testing::Test {
   std::wstring browser_;
   std::wstring backup_;
   bool had_browser_ = false;
-  bool had_key_ = false;
-  bool had_value_ = false;
-  DWORD saved_type_ = 0;
-  BYTE saved_value_[2048] = {};
-  DWORD saved_bytes_ = 0;
+  SavedDefaultValue app_paths_{HKEY_LOCAL_MACHINE, kAppPathsKey};
 };
 
 const wchar_t kAddress[] = L"https://www.kavoorvane.com/download/?from=stub&v=1";
@@ -232,6 +249,81 @@ TEST_F(DownloadPageTest, FallsBackToTheAutomationObject) {
     EXPECT_FALSE(OpenDownloadPage(kAddress)) << Narrow(value);
     EXPECT_TRUE(WaitForFile(record_, 1500).empty()) << Narrow(value);
   }
+}
+
+// Processes whose executable lies under folder; their visible top-level
+// windows are counted.
+struct FoundProcess {
+  DWORD id;
+  int visible_windows;
+};
+
+BOOL CALLBACK CountVisibleWindow(HWND window, LPARAM found) {
+  FoundProcess* process = reinterpret_cast<FoundProcess*>(found);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == process->id && IsWindowVisible(window)) ++process->visible_windows;
+  return TRUE;
+}
+
+std::vector<FoundProcess> ProcessesUnder(const std::wstring& folder) {
+  std::vector<FoundProcess> found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    if (process == nullptr) continue;
+    wchar_t image[MAX_PATH * 2] = {};
+    DWORD size = MAX_PATH * 2;
+    if (QueryFullProcessImageNameW(process, 0, image, &size) &&
+        StartsWithIgnoreCase(image, (folder + L"\\").c_str())) {
+      FoundProcess p = {entry.th32ProcessID, 0};
+      EnumWindows(CountVisibleWindow, reinterpret_cast<LPARAM>(&p));
+      found.push_back(p);
+    }
+    CloseHandle(process);
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+void EndProcesses(const std::vector<FoundProcess>& processes) {
+  for (const FoundProcess& p : processes) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, p.id);
+    if (process == nullptr) continue;
+    TerminateProcess(process, 0);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+  }
+}
+
+// Wine's own Internet Explorer, registered as the automation server from a
+// copy outside Program Files: the object is created (so COM
+// was initialised for it), its window is shown, and the call succeeds.
+TEST_F(DownloadPageTest, DrivesTheAutomationObjectWhenItCanBeCreated) {
+  if (!had_browser_) GTEST_SKIP() << "no Internet Explorer in this prefix";
+  const std::wstring server_folder = folder_ / L"ie";
+  ASSERT_TRUE(CreateDirectoryW(server_folder.c_str(), nullptr));
+  const std::wstring server = server_folder + L"\\iexplore.exe";
+  ASSERT_TRUE(CopyFileW(backup_.c_str(), server.c_str(), FALSE));
+  // Wine's COM looks up local servers in HKEY_LOCAL_MACHINE only.
+  SavedDefaultValue local_server(HKEY_LOCAL_MACHINE, kLocalServerKey);
+  local_server.Set(Quote(server).c_str());
+
+  EXPECT_TRUE(OpenDownloadPage(kAddress));
+  std::vector<FoundProcess> started;
+  const ULONGLONG deadline = GetTickCount64() + 20000;
+  for (;;) {
+    started = ProcessesUnder(server_folder);
+    if ((!started.empty() && started[0].visible_windows > 0) || GetTickCount64() >= deadline) break;
+    Sleep(50);
+  }
+  ASSERT_EQ(started.size(), 1u);
+  EXPECT_GT(started[0].visible_windows, 0);
+  EXPECT_TRUE(WaitForFile(record_, 100).empty());
+  EndProcesses(started);
 }
 
 TEST_F(DownloadPageTest, AnEmptyAddressStartsNothing) {
