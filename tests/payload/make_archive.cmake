@@ -1,0 +1,10 @@
+# Writes a stand-in archive of about 200 KB whose bytes vary, at build time.
+set(block "")
+foreach(i RANGE 0 255)
+  string(APPEND block "${i}:")
+endforeach()
+set(text "7z stand-in\n")
+foreach(i RANGE 1 220)
+  string(APPEND text "${i}-${block}\n")
+endforeach()
+file(WRITE "${OUT}" "${text}")
