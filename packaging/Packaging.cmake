@@ -16,6 +16,8 @@
 #                                     folder of each is on windres' include path
 #       [LIBS <libraries>...]         linked as well
 #       [DEPENDS <targets>...])       built first (for generated inputs)
+#   The executable is a GUI-subsystem program linked with -municode,
+#   --gc-sections and -s.
 #
 #   kavo_add_payload_module(<target> [ARCHIVE <file>] [SETUP <file>] ...)
 #       The same payload (every argument optional, no OBJECTS/LIBS) in a
@@ -156,7 +158,8 @@ function(kavo_add_installer target)
   set_target_properties(${target} PROPERTIES LINKER_LANGUAGE CXX)
   # Linking the object library directly puts its objects into the program.
   target_link_libraries(${target} PRIVATE ${I_OBJECTS} ${I_LIBS})
-  target_link_options(${target} PRIVATE -municode)
+  # The shipped program: unused sections dropped, symbols stripped.
+  target_link_options(${target} PRIVATE -municode -Wl,--gc-sections -s)
   if(I_DEPENDS)
     add_dependencies(${target} ${I_DEPENDS})
   endif()

@@ -14,12 +14,33 @@ namespace {
 const std::wstring kBrowserKey =
     std::wstring(L"Software\\KavoOrvane\\Update\\ClientState\\") + kBrowserAppGuid;
 
+// Removes HKCU\Software\KavoOrvane at the end when it was absent at the
+// start, so that the parents of the state key do not stay behind.
+class RestoreProductRoot {
+ public:
+  RestoreProductRoot() {
+    HKEY key = nullptr;
+    existed_ = RegOpenKeyExW(HKEY_CURRENT_USER, kRoot, 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (key != nullptr) RegCloseKey(key);
+  }
+  ~RestoreProductRoot() {
+    if (existed_) return;
+    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kRoot);
+  }
+
+ private:
+  static constexpr const wchar_t* kRoot = L"Software\\KavoOrvane";
+  bool existed_ = false;
+};
+
 // The installed version's setup program: the setup double, recording into
 // the work directory.
 class PatchFixture : public ::testing::Test {
  protected:
   PatchFixture()
-      : key_(HKEY_CURRENT_USER, kBrowserKey),
+      : root_(),
+        key_(HKEY_CURRENT_USER, kBrowserKey),
         record_(L"KAVO_SETUP_RECORD", work_ / L"record.txt"),
         no_exit_code_(L"KAVO_SETUP_EXIT_CODE"),
         no_patch_exit_code_(L"KAVO_SETUP_PATCH_EXIT_CODE") {
@@ -40,6 +61,7 @@ class PatchFixture : public ::testing::Test {
   }
 
   ScratchDirectory work_;
+  RestoreProductRoot root_;
   ScopedRegistryKey key_;
   ScopedEnvironmentVariable record_, no_exit_code_, no_patch_exit_code_;
   std::wstring dir_, patch_, new_setup_, installed_;
