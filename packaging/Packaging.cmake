@@ -24,16 +24,22 @@
 #       resource-only <target>.dll, for loading with LoadLibraryW.
 #
 # At least one of SETUP and SETUP_PATCH must be given for an installer.
-# Files may be build outputs: generator expressions such as
-# $<TARGET_FILE:tgt> are accepted, and relative paths are taken from the
-# current source folder. The archive's MD5 is computed at build time, after
+# Files may be build outputs: generator expressions are accepted (a whole
+# $<TARGET_FILE:tgt> also makes tgt a dependency; other generated files need
+# DEPENDS or a custom command OUTPUT of the same folder), and relative paths
+# are taken from the current source folder. The archive's MD5 is computed at build time, after
 # the archive exists, and again whenever it changes. windres upper-cases the
 # resource names. All payload resources are in language 1033.
 
 set(KAVO_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 find_program(KAVO_GCAB gcab)
 
+# Also records a target named by $<TARGET_FILE:...> in _kavo_input_targets
+# (of the caller), so that it is built before the payload.
 function(_kavo_absolute_input out path)
+  if(path MATCHES "^\\$<TARGET_FILE:([^>]+)>$")
+    set(_kavo_input_targets ${_kavo_input_targets} ${CMAKE_MATCH_1} PARENT_SCOPE)
+  endif()
   if(path MATCHES "^\\$<" OR IS_ABSOLUTE "${path}")
     set(${out} "${path}" PARENT_SCOPE)
   else()
@@ -56,6 +62,7 @@ endfunction()
 function(_kavo_payload_rules target out_rc)
   cmake_parse_arguments(P "SETUP_STORED" "ARCHIVE;SETUP;SETUP_NAME;SETUP_PATCH;SETUP_PATCH_NAME"
                         "DEPENDS" ${ARGN})
+  set(_kavo_input_targets)
   set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}.payload)
   set(rc ${dir}/payload.rc)
   set(inputs ${KAVO_PACKAGING_DIR}/write_payload_rc.cmake)
@@ -63,12 +70,14 @@ function(_kavo_payload_rules target out_rc)
 
   if(P_ARCHIVE)
     _kavo_absolute_input(archive "${P_ARCHIVE}")
+    list(APPEND P_DEPENDS ${_kavo_input_targets})
     list(APPEND inputs "${archive}")
     list(APPEND args "-DARCHIVE=${archive}")
   endif()
 
   if(P_SETUP)
     _kavo_absolute_input(setup "${P_SETUP}")
+    list(APPEND P_DEPENDS ${_kavo_input_targets})
     if(P_SETUP_STORED)
       set(type BN)
       set(name SETUP.EXE)
@@ -101,6 +110,7 @@ function(_kavo_payload_rules target out_rc)
 
   if(P_SETUP_PATCH)
     _kavo_absolute_input(patch "${P_SETUP_PATCH}")
+    list(APPEND P_DEPENDS ${_kavo_input_targets})
     set(patch_name SETUP.PATCH)
     if(P_SETUP_PATCH_NAME)
       _kavo_check_setup_name(${P_SETUP_PATCH_NAME})
