@@ -12,6 +12,9 @@
 #       [SETUP_PATCH <file>]          -> "B7" "SETUP.PATCH", a patch for the
 #                                     installed setup program
 #       [SETUP_PATCH_NAME <name>]     its resource name instead (begins with "setup")
+#       [DIGEST <text>]               string 130 instead of the archive's MD5:
+#                                     only for packages that must fail their
+#                                     own check (the demo, tests)
 #       [EXTRA_RC <rc files>...]      compiled into the same executable; the
 #                                     folder of each is on windres' include path
 #       [LIBS <libraries>...]         linked as well
@@ -23,7 +26,8 @@
 #       The same payload (every argument optional, no OBJECTS/LIBS) in a
 #       resource-only <target>.dll, for loading with LoadLibraryW.
 #
-# At least one of SETUP and SETUP_PATCH must be given for an installer.
+# An installer needs ARCHIVE and one of SETUP and SETUP_PATCH, unless an
+# EXTRA_RC brings those resources itself (layouts made by hand for tests).
 # Files may be build outputs: generator expressions are accepted (a whole
 # $<TARGET_FILE:tgt> also makes tgt a dependency; other generated files need
 # DEPENDS or a custom command OUTPUT of the same folder), and relative paths
@@ -60,7 +64,7 @@ endfunction()
 # Writes the rules for <target>'s payload; <out_rc> receives the .rc to
 # compile into it.
 function(_kavo_payload_rules target out_rc)
-  cmake_parse_arguments(P "SETUP_STORED" "ARCHIVE;SETUP;SETUP_NAME;SETUP_PATCH;SETUP_PATCH_NAME"
+  cmake_parse_arguments(P "SETUP_STORED" "ARCHIVE;SETUP;SETUP_NAME;SETUP_PATCH;SETUP_PATCH_NAME;DIGEST"
                         "DEPENDS" ${ARGN})
   set(_kavo_input_targets)
   set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}.payload)
@@ -73,6 +77,9 @@ function(_kavo_payload_rules target out_rc)
     list(APPEND P_DEPENDS ${_kavo_input_targets})
     list(APPEND inputs "${archive}")
     list(APPEND args "-DARCHIVE=${archive}")
+  endif()
+  if(DEFINED P_DIGEST)
+    list(APPEND args "-DDIGEST=${P_DIGEST}")
   endif()
 
   if(P_SETUP)
@@ -144,17 +151,20 @@ endfunction()
 
 function(kavo_add_installer target)
   cmake_parse_arguments(I "SETUP_STORED"
-                        "OBJECTS;ARCHIVE;SETUP;SETUP_NAME;SETUP_PATCH;SETUP_PATCH_NAME"
+                        "OBJECTS;ARCHIVE;SETUP;SETUP_NAME;SETUP_PATCH;SETUP_PATCH_NAME;DIGEST"
                         "EXTRA_RC;LIBS;DEPENDS" ${ARGN})
-  if(NOT I_OBJECTS OR NOT I_ARCHIVE)
-    message(FATAL_ERROR "kavo_add_installer(${target}): OBJECTS and ARCHIVE are required")
+  if(NOT I_OBJECTS)
+    message(FATAL_ERROR "kavo_add_installer(${target}): OBJECTS is required")
   endif()
-  if(NOT I_SETUP AND NOT I_SETUP_PATCH)
+  if(NOT I_ARCHIVE AND NOT I_EXTRA_RC)
+    message(FATAL_ERROR "kavo_add_installer(${target}): give ARCHIVE")
+  endif()
+  if(NOT I_SETUP AND NOT I_SETUP_PATCH AND NOT I_EXTRA_RC)
     message(FATAL_ERROR "kavo_add_installer(${target}): give SETUP or SETUP_PATCH")
   endif()
-  set(forward ARCHIVE ${I_ARCHIVE})
-  foreach(key SETUP SETUP_NAME SETUP_PATCH SETUP_PATCH_NAME)
-    if(I_${key})
+  set(forward)
+  foreach(key ARCHIVE SETUP SETUP_NAME SETUP_PATCH SETUP_PATCH_NAME DIGEST)
+    if(DEFINED I_${key})
       list(APPEND forward ${key} ${I_${key}})
     endif()
   endforeach()
@@ -176,11 +186,11 @@ function(kavo_add_installer target)
 endfunction()
 
 function(kavo_add_payload_module target)
-  cmake_parse_arguments(M "SETUP_STORED" "ARCHIVE;SETUP;SETUP_NAME;SETUP_PATCH;SETUP_PATCH_NAME"
+  cmake_parse_arguments(M "SETUP_STORED" "ARCHIVE;SETUP;SETUP_NAME;SETUP_PATCH;SETUP_PATCH_NAME;DIGEST"
                         "EXTRA_RC;DEPENDS" ${ARGN})
   set(forward)
-  foreach(key ARCHIVE SETUP SETUP_NAME SETUP_PATCH SETUP_PATCH_NAME)
-    if(M_${key})
+  foreach(key ARCHIVE SETUP SETUP_NAME SETUP_PATCH SETUP_PATCH_NAME DIGEST)
+    if(DEFINED M_${key})
       list(APPEND forward ${key} ${M_${key}})
     endif()
   endforeach()
