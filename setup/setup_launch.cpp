@@ -21,9 +21,8 @@ const wchar_t* EndOfProgramName(const wchar_t* line) {
 
 }  // namespace
 
-bool RunSetupForInstall(const InstallerOptions& options, const wchar_t* archive_path,
-                        const wchar_t* setup_path, DWORD* exit_code) {
-  CommandString command;
+bool BuildSetupCommand(const InstallerOptions& options, const wchar_t* archive_path,
+                       const wchar_t* setup_path, CommandString& command) {
   if (!SafeCopy(command, kCommandCapacity, L"\"") ||
       !SafeAppend(command, kCommandCapacity, setup_path) ||
       !SafeAppend(command, kCommandCapacity, L"\"") ||
@@ -34,6 +33,13 @@ bool RunSetupForInstall(const InstallerOptions& options, const wchar_t* archive_
     return false;
   }
   AppendPassThroughArguments(options, command);
+  return true;
+}
+
+bool RunSetupForInstall(const InstallerOptions& options, const wchar_t* archive_path,
+                        const wchar_t* setup_path, DWORD* exit_code) {
+  CommandString command;
+  if (!BuildSetupCommand(options, archive_path, setup_path, command)) return false;
   return RunProcessAndWait(nullptr, command, exit_code);
 }
 

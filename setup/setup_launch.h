@@ -6,8 +6,14 @@
 #include "control/bounded_string.h"
 #include "control/options.h"
 
-// "setup" --install-archive="archive" followed by the user's arguments; true
-// when setup ran to its end, its exit code then in *exit_code.
+// Writes "setup" --install-archive="archive" followed by the user's
+// arguments into command. False when the paths do not fit (command is then
+// not to be used); the user's arguments are left out when they do not fit.
+bool BuildSetupCommand(const InstallerOptions& options, const wchar_t* archive_path,
+                       const wchar_t* setup_path, CommandString& command);
+
+// Starts the command of BuildSetupCommand; true when setup ran to its end,
+// its exit code then in *exit_code.
 bool RunSetupForInstall(const InstallerOptions& options, const wchar_t* archive_path,
                         const wchar_t* setup_path, DWORD* exit_code);
 
