@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -26,8 +25,6 @@ using kavo_test::Widen;
 
 const wchar_t kAppPathsKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\IEXPLORE.EXE";
-const wchar_t kLocalServerKey[] =
-    L"Software\\Classes\\CLSID\\{0002DF01-0000-0000-C000-000000000046}\\LocalServer32";
 
 // A child process that runs beside the test; waited for (and ended, if it
 // has not finished) at destruction.
@@ -249,81 +246,6 @@ TEST_F(DownloadPageTest, FallsBackToTheAutomationObject) {
     EXPECT_FALSE(OpenDownloadPage(kAddress)) << Narrow(value);
     EXPECT_TRUE(WaitForFile(record_, 1500).empty()) << Narrow(value);
   }
-}
-
-// Processes whose executable lies under folder; their visible top-level
-// windows are counted.
-struct FoundProcess {
-  DWORD id;
-  int visible_windows;
-};
-
-BOOL CALLBACK CountVisibleWindow(HWND window, LPARAM found) {
-  FoundProcess* process = reinterpret_cast<FoundProcess*>(found);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner == process->id && IsWindowVisible(window)) ++process->visible_windows;
-  return TRUE;
-}
-
-std::vector<FoundProcess> ProcessesUnder(const std::wstring& folder) {
-  std::vector<FoundProcess> found;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return found;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-    if (process == nullptr) continue;
-    wchar_t image[MAX_PATH * 2] = {};
-    DWORD size = MAX_PATH * 2;
-    if (QueryFullProcessImageNameW(process, 0, image, &size) &&
-        StartsWithIgnoreCase(image, (folder + L"\\").c_str())) {
-      FoundProcess p = {entry.th32ProcessID, 0};
-      EnumWindows(CountVisibleWindow, reinterpret_cast<LPARAM>(&p));
-      found.push_back(p);
-    }
-    CloseHandle(process);
-  }
-  CloseHandle(snapshot);
-  return found;
-}
-
-void EndProcesses(const std::vector<FoundProcess>& processes) {
-  for (const FoundProcess& p : processes) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, p.id);
-    if (process == nullptr) continue;
-    TerminateProcess(process, 0);
-    WaitForSingleObject(process, 5000);
-    CloseHandle(process);
-  }
-}
-
-// Wine's own Internet Explorer, registered as the automation server from a
-// copy outside Program Files: the object is created (so COM
-// was initialised for it), its window is shown, and the call succeeds.
-TEST_F(DownloadPageTest, DrivesTheAutomationObjectWhenItCanBeCreated) {
-  if (!had_browser_) GTEST_SKIP() << "no Internet Explorer in this prefix";
-  const std::wstring server_folder = folder_ / L"ie";
-  ASSERT_TRUE(CreateDirectoryW(server_folder.c_str(), nullptr));
-  const std::wstring server = server_folder + L"\\iexplore.exe";
-  ASSERT_TRUE(CopyFileW(backup_.c_str(), server.c_str(), FALSE));
-  // Wine's COM looks up local servers in HKEY_LOCAL_MACHINE only.
-  SavedDefaultValue local_server(HKEY_LOCAL_MACHINE, kLocalServerKey);
-  local_server.Set(Quote(server).c_str());
-
-  EXPECT_TRUE(OpenDownloadPage(kAddress));
-  std::vector<FoundProcess> started;
-  const ULONGLONG deadline = GetTickCount64() + 20000;
-  for (;;) {
-    started = ProcessesUnder(server_folder);
-    if ((!started.empty() && started[0].visible_windows > 0) || GetTickCount64() >= deadline) break;
-    Sleep(50);
-  }
-  ASSERT_EQ(started.size(), 1u);
-  EXPECT_GT(started[0].visible_windows, 0);
-  EXPECT_TRUE(WaitForFile(record_, 100).empty());
-  EndProcesses(started);
 }
 
 TEST_F(DownloadPageTest, AnEmptyAddressStartsNothing) {
