@@ -1,10 +1,13 @@
 #include "workarea/work_directory.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tests/support/test_support.h"
 #include "tests/workarea/workarea_test_support.h"
@@ -242,6 +245,265 @@ TEST(WorkDirectory, FailsWhenNeitherPlaceWorks) {
   // And it works once the module lies in a short folder.
   ModuleIn module(scratch.path() + L"\\short");
   ASSERT_TRUE(CreateWorkDirectory(module.get(), out));
+}
+
+// A SID in a buffer of its own.
+struct Sid {
+  unsigned char bytes[SECURITY_MAX_SID_SIZE] = {};
+  PSID get() { return bytes; }
+};
+
+Sid WellKnown(WELL_KNOWN_SID_TYPE type) {
+  Sid sid;
+  DWORD size = sizeof sid.bytes;
+  EXPECT_TRUE(CreateWellKnownSid(type, nullptr, sid.get(), &size)) << type;
+  return sid;
+}
+
+Sid CurrentUser() {
+  Sid sid;
+  HANDLE token = nullptr;
+  EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof buffer;
+  EXPECT_TRUE(GetTokenInformation(token, TokenUser, buffer, size, &size));
+  CloseHandle(token);
+  PSID user = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+  CopySid(sizeof sid.bytes, sid.get(), user);
+  return sid;
+}
+
+std::string SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return "?";
+  const std::string result = kavo_test::Narrow(text);
+  LocalFree(text);
+  return result;
+}
+
+// A path's DACL as read back through the API.
+class DaclOf {
+ public:
+  explicit DaclOf(const std::wstring& path) {
+    status_ = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, &dacl_, nullptr, &descriptor_);
+    DWORD revision = 0;
+    if (status_ == ERROR_SUCCESS) GetSecurityDescriptorControl(descriptor_, &control_, &revision);
+  }
+  ~DaclOf() {
+    if (descriptor_ != nullptr) LocalFree(descriptor_);
+  }
+  DaclOf(const DaclOf&) = delete;
+  DaclOf& operator=(const DaclOf&) = delete;
+  DWORD status() const { return status_; }
+  PACL dacl() const { return dacl_; }
+  SECURITY_DESCRIPTOR_CONTROL control() const { return control_; }
+  std::vector<ACE_HEADER*> Aces() const {
+    std::vector<ACE_HEADER*> aces;
+    for (DWORD i = 0; dacl_ != nullptr && i < dacl_->AceCount; ++i) {
+      void* ace = nullptr;
+      if (GetAce(dacl_, i, &ace)) aces.push_back(static_cast<ACE_HEADER*>(ace));
+    }
+    return aces;
+  }
+
+ private:
+  DWORD status_ = ERROR_INVALID_FUNCTION;
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  PACL dacl_ = nullptr;
+  SECURITY_DESCRIPTOR_CONTROL control_ = 0;
+};
+
+PSID AceSid(ACE_HEADER* ace) {
+  return &reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+}
+
+// Gives Everyone and Users full, inherited access to folder, the way the
+// temporary folder of a run as SYSTEM lets ordinary users in.
+void OpenToEveryone(const std::wstring& folder) {
+  Sid everyone = WellKnown(WinWorldSid);
+  Sid users = WellKnown(WinBuiltinUsersSid);
+  unsigned char buffer[512];
+  PACL acl = reinterpret_cast<PACL>(buffer);
+  ASSERT_TRUE(InitializeAcl(acl, sizeof buffer, ACL_REVISION));
+  for (Sid* sid : {&everyone, &users}) {
+    ASSERT_TRUE(AddAccessAllowedAceEx(acl, ACL_REVISION,
+                                      OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                                      FILE_ALL_ACCESS, sid->get()));
+  }
+  std::wstring path = folder;
+  ASSERT_EQ(SetNamedSecurityInfoW(&path[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, acl, nullptr),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  // Read back, so that a pass below does not come from a folder that never
+  // offered anything to inherit.
+  DaclOf parent(folder);
+  ASSERT_EQ(parent.status(), static_cast<DWORD>(ERROR_SUCCESS));
+  bool everyone_granted = false;
+  for (ACE_HEADER* ace : parent.Aces()) everyone_granted |= EqualSid(AceSid(ace), everyone.get()) != 0;
+  ASSERT_TRUE(everyone_granted);
+}
+
+// The accounts a work directory may grant anything to.
+struct OwnAccounts {
+  Sid sids[3] = {CurrentUser(), WellKnown(WinLocalSystemSid),
+                 WellKnown(WinBuiltinAdministratorsSid)};
+};
+
+// Every entry allows, and only to the three accounts. With own_entries, the
+// entries are the object's own (none inherited), each account has exactly
+// one, with full access, passed on to files and folders made inside.
+void ExpectOnlyOwnAccounts(const std::vector<ACE_HEADER*>& aces, bool own_entries) {
+  OwnAccounts own;
+  int seen[3] = {0, 0, 0};
+  for (ACE_HEADER* ace : aces) {
+    const std::string sid_text = SidText(AceSid(ace));
+    ASSERT_EQ(ace->AceType, ACCESS_ALLOWED_ACE_TYPE) << sid_text;
+    bool known = false;
+    for (int i = 0; i < 3; ++i) {
+      if (EqualSid(AceSid(ace), own.sids[i].get())) {
+        ++seen[i];
+        known = true;
+      }
+    }
+    EXPECT_TRUE(known) << "granted to " << sid_text;
+    EXPECT_FALSE(ace->AceFlags & INHERITED_ACE) << sid_text;
+    if (own_entries) {
+      EXPECT_EQ(ace->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE),
+                OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)
+          << sid_text;
+      EXPECT_EQ(reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace)->Mask,
+                static_cast<ACCESS_MASK>(FILE_ALL_ACCESS))
+          << sid_text;
+    }
+  }
+  if (own_entries) {
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(seen[i], 1) << SidText(own.sids[i].get());
+  }
+}
+
+std::vector<ACE_HEADER*> AcesOf(PACL acl) {
+  std::vector<ACE_HEADER*> aces;
+  for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (GetAce(acl, i, &ace)) aces.push_back(static_cast<ACE_HEADER*>(ace));
+  }
+  return aces;
+}
+
+TEST(WorkDirectorySecurity, IsAProtectedDaclForTheOwnAccounts) {
+  WorkDirectorySecurity security;
+  ASSERT_TRUE(security.Build());
+  ASSERT_TRUE(security.Build());  // a second build starts afresh
+  SECURITY_ATTRIBUTES* attributes = security.attributes();
+  ASSERT_EQ(attributes->nLength, sizeof(SECURITY_ATTRIBUTES));
+  EXPECT_FALSE(attributes->bInheritHandle);
+  PSECURITY_DESCRIPTOR descriptor = attributes->lpSecurityDescriptor;
+  ASSERT_TRUE(IsValidSecurityDescriptor(descriptor));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED);
+  BOOL present = FALSE, defaulted = TRUE;
+  PACL acl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
+  EXPECT_TRUE(present);
+  EXPECT_FALSE(defaulted);
+  // A null DACL would grant everybody everything.
+  ASSERT_NE(acl, nullptr);
+  ASSERT_TRUE(IsValidAcl(acl));
+  EXPECT_EQ(acl->AceCount, 3u);
+  ExpectOnlyOwnAccounts(AcesOf(acl), true);
+}
+
+// Whether the file system keeps a descriptor as given. Wine does not: it
+// turns a DACL into Unix permission bits and builds the DACL back from them
+// (owner, SYSTEM, Everyone), without groups, protection or inheritance.
+bool PlatformKeepsDescriptors(const std::wstring& folder) {
+  OwnAccounts own;
+  unsigned char buffer[512];
+  PACL acl = reinterpret_cast<PACL>(buffer);
+  if (!InitializeAcl(acl, sizeof buffer, ACL_REVISION)) return false;
+  for (Sid& sid : own.sids) {
+    if (!AddAccessAllowedAceEx(acl, ACL_REVISION, 0, FILE_ALL_ACCESS, sid.get())) return false;
+  }
+  std::wstring path = folder;
+  if (SetNamedSecurityInfoW(&path[0], SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, acl, nullptr) != ERROR_SUCCESS)
+    return false;
+  DaclOf back(folder);
+  if (back.status() != ERROR_SUCCESS || !(back.control() & SE_DACL_PROTECTED)) return false;
+  for (ACE_HEADER* ace : back.Aces()) {
+    if (EqualSid(AceSid(ace), own.sids[2].get())) return true;
+  }
+  return false;
+}
+
+// Both places where a work directory is made, each open to everybody: what
+// the directory grants, read back from the file system.
+TEST(WorkDirectory, HasItsOwnProtectedDacl) {
+  ScratchDirectory scratch(L"wd_dacl");
+  const std::wstring probe = scratch.path() + L"\\probe";
+  ASSERT_TRUE(workarea_test::CreateDirectories(probe));
+  const bool keeps_descriptors = PlatformKeepsDescriptors(probe);
+  if (!keeps_descriptors) {
+    std::printf("note: this file system does not keep security descriptors as given; only "
+                "the rights it does keep are checked here\n");
+  }
+  const std::wstring temp = scratch.path() + L"\\temp";
+  ASSERT_TRUE(workarea_test::CreateDirectories(temp));
+  ModuleIn module(scratch.path() + L"\\program");
+  ASSERT_NE(module.get(), nullptr);
+  OpenToEveryone(temp);
+  OpenToEveryone(scratch.path() + L"\\program");
+
+  struct Case {
+    const wchar_t* label;
+    std::wstring temp;
+    std::wstring expected_base;
+  } cases[] = {
+      {L"temporary folder", temp, temp + L"\\"},
+      {L"executable's folder", scratch.path() + L"\\absent", scratch.path() + L"\\program\\"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(kavo_test::Narrow(c.label));
+    TempFolderOverride override_temp(c.temp);
+    PathString out;
+    ASSERT_TRUE(CreateWorkDirectory(module.get(), out));
+    const std::wstring dir = out.data();
+    ASSERT_EQ(dir.compare(0, c.expected_base.size(), c.expected_base), 0)
+        << kavo_test::Narrow(dir);
+    {
+      DaclOf dacl(dir.substr(0, dir.size() - 1));
+      ASSERT_EQ(dacl.status(), static_cast<DWORD>(ERROR_SUCCESS));
+      ASSERT_NE(dacl.dacl(), nullptr);
+      // Never anything for Everyone or Users, whatever the platform keeps.
+      ExpectOnlyOwnAccounts(dacl.Aces(), keeps_descriptors);
+      if (keeps_descriptors) {
+        EXPECT_TRUE(dacl.control() & SE_DACL_PROTECTED);
+      }
+    }
+    if (keeps_descriptors) {
+      // What the run puts inside inherits the same three entries only.
+      ASSERT_TRUE(kavo_test::WriteFileBytes(dir + L"setup.exe", "MZ"));
+      ASSERT_TRUE(CreateDirectoryW((dir + L"sub").c_str(), nullptr));
+      for (const wchar_t* inside : {L"setup.exe", L"sub"}) {
+        DaclOf dacl(dir + inside);
+        ASSERT_EQ(dacl.status(), static_cast<DWORD>(ERROR_SUCCESS));
+        OwnAccounts own;
+        for (ACE_HEADER* ace : dacl.Aces()) {
+          bool known = false;
+          for (Sid& sid : own.sids) known |= EqualSid(AceSid(ace), sid.get()) != 0;
+          EXPECT_TRUE(known) << kavo_test::Narrow(inside) << " grants "
+                             << SidText(AceSid(ace));
+        }
+      }
+      DeleteFileW((dir + L"setup.exe").c_str());
+      RemoveDirectoryW((dir + L"sub").c_str());
+    }
+    RemoveDirectoryW(dir.c_str());
+  }
 }
 
 }  // namespace
