@@ -22,6 +22,13 @@ constexpr int kOpenCreate = 0x0100;
 // system, archive.
 constexpr USHORT kCarriedAttributes = 0x27;
 
+// What one FDICopy call hands to FdiNotify: where every file of the cabinet
+// goes, and how many were written there in full.
+struct Expansion {
+  const wchar_t* destination;
+  std::uint32_t files_written;
+};
+
 HANDLE AsHandle(INT_PTR value) { return reinterpret_cast<HANDLE>(value); }
 INT_PTR AsInt(HANDLE handle) { return reinterpret_cast<INT_PTR>(handle); }
 
@@ -68,8 +75,11 @@ bool ExpandCabinet(const wchar_t* cabinet_path, const wchar_t* destination_path)
     HFDI context = g_cabinet.create(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose,
                                     FdiSeek, cpuUNKNOWN, &error);
     if (context != nullptr) {
-      ok = g_cabinet.copy(context, name, directory, 0, FdiNotify, nullptr,
-                          const_cast<wchar_t*>(destination_path)) != FALSE;
+      Expansion expansion = {destination_path, 0};
+      // A cabinet that holds no file "succeeds" in FDI, yet yields no setup
+      // program: that is a failed expansion too.
+      ok = g_cabinet.copy(context, name, directory, 0, FdiNotify, nullptr, &expansion) != FALSE &&
+           expansion.files_written > 0;
       g_cabinet.destroy(context);
     }
   }
@@ -142,7 +152,8 @@ FNSEEK(FdiSeek) {
 }
 
 FNFDINOTIFY(FdiNotify) {
-  const wchar_t* destination = static_cast<const wchar_t*>(pfdin->pv);
+  Expansion* expansion = static_cast<Expansion*>(pfdin->pv);
+  const wchar_t* destination = expansion->destination;
   switch (fdint) {
     case fdintCABINET_INFO:
       return 0;
@@ -160,7 +171,9 @@ FNFDINOTIFY(FdiNotify) {
       }
       const bool closed = FdiClose(pfdin->hf) == 0;
       SetFileAttributesW(destination, pfdin->attribs & kCarriedAttributes);
-      return closed ? TRUE : FALSE;
+      if (!closed) return FALSE;
+      ++expansion->files_written;
+      return TRUE;
     }
     case fdintENUMERATE:
       return 0;

@@ -21,8 +21,9 @@ const CabinetLibrary& LoadedCabinetLibrary();
 // three entry points on every call.
 bool LoadCabinetLibrary();
 
-// Writes the cabinet's content into destination_path. The names stored in
-// the cabinet never decide where anything is written.
+// Writes the cabinet's content into destination_path (with several files,
+// each replaces the one before). False when the cabinet holds no file. The
+// names stored in the cabinet never decide where anything is written.
 bool ExpandCabinet(const wchar_t* cabinet_path, const wchar_t* destination_path);
 
 // Heap strings (process heap; free with HeapFree). length counts UTF-16

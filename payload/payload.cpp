@@ -102,9 +102,10 @@ bool UnpackPayload(const InstallerOptions& options, HMODULE module,
   if (!setup_path.empty()) {
     const bool expanded = ExpandCabinet(setup_path, new_setup_path);
     DeleteFileW(setup_path);
-    if (!expanded) return false;
+    // A failed expansion may leave a partly written setup.exe: named here,
+    // the final clean-up removes it with the rest.
     SafeCopy(setup_path, kPathCapacity, new_setup_path);
-    return true;
+    return expanded;
   }
 
   if (!EnumerationFound(EnumResourceNamesW(module, L"BN", ExtractPayloadResource, context))) {
