@@ -179,7 +179,7 @@ function(kavo_add_installer target)
   # Linking the object library directly puts its objects into the program.
   target_link_libraries(${target} PRIVATE ${I_OBJECTS} ${I_LIBS})
   # The shipped program: unused sections dropped, symbols stripped.
-  target_link_options(${target} PRIVATE -municode -Wl,--gc-sections -s)
+  target_link_options(${target} PRIVATE -municode -flto -Wl,--gc-sections -s -Wl,--dynamicbase -Wl,--nxcompat $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>:-Wl,--high-entropy-va>)
   if(I_DEPENDS)
     add_dependencies(${target} ${I_DEPENDS})
   endif()
