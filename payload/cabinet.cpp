@@ -27,6 +27,7 @@ constexpr USHORT kCarriedAttributes = 0x27;
 struct Expansion {
   const wchar_t* destination;
   std::uint32_t files_written;
+  LONG expected_size;  // of the file being written, as the cabinet states it
 };
 
 HANDLE AsHandle(INT_PTR value) { return reinterpret_cast<HANDLE>(value); }
@@ -75,7 +76,7 @@ bool ExpandCabinet(const wchar_t* cabinet_path, const wchar_t* destination_path)
     HFDI context = g_cabinet.create(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose,
                                     FdiSeek, cpuUNKNOWN, &error);
     if (context != nullptr) {
-      Expansion expansion = {destination_path, 0};
+      Expansion expansion = {destination_path, 0, 0};
       // A cabinet that holds no file "succeeds" in FDI, yet yields no setup
       // program: that is a failed expansion too.
       ok = g_cabinet.copy(context, name, directory, 0, FdiNotify, nullptr, &expansion) != FALSE &&
@@ -139,7 +140,8 @@ FNREAD(FdiRead) {
 
 FNWRITE(FdiWrite) {
   DWORD done = 0;
-  if (!WriteFile(AsHandle(hf), pv, cb, &done, nullptr)) return static_cast<UINT>(-1);
+  // A short write (a full disk) is a failure, not a shorter file.
+  if (!WriteFile(AsHandle(hf), pv, cb, &done, nullptr) || done != cb) return static_cast<UINT>(-1);
   return done;
 }
 
@@ -158,6 +160,7 @@ FNFDINOTIFY(FdiNotify) {
     case fdintCABINET_INFO:
       return 0;
     case fdintCOPY_FILE:
+      expansion->expected_size = pfdin->cb;
       // Every file of the cabinet goes to the one destination; the stored
       // name is never used as a path.
       return AsInt(CreateFileW(destination, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -169,9 +172,14 @@ FNFDINOTIFY(FdiNotify) {
           LocalFileTimeToFileTime(&local, &utc)) {
         SetFileTime(AsHandle(pfdin->hf), &utc, nullptr, nullptr);
       }
+      // FDI does not stop on a failed write (a full disk): the file must
+      // have the size the cabinet gives it.
+      LARGE_INTEGER size = {};
+      const bool whole = GetFileSizeEx(AsHandle(pfdin->hf), &size) &&
+                         size.QuadPart == expansion->expected_size;
       const bool closed = FdiClose(pfdin->hf) == 0;
       SetFileAttributesW(destination, pfdin->attribs & kCarriedAttributes);
-      if (!closed) return FALSE;
+      if (!closed || !whole) return FALSE;
       ++expansion->files_written;
       return TRUE;
     }

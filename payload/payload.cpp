@@ -43,7 +43,10 @@ bool PayloadResource::WriteToFile(const wchar_t* path) const {
   const BOOL wrote = WriteFile(file, bytes, size, &written, nullptr);
   const BOOL closed = CloseHandle(file);
   // A short write (a full disk) loses data just as a failed one does.
-  return wrote != FALSE && written == size && closed != FALSE;
+  if (wrote != FALSE && written == size && closed != FALSE) return true;
+  // No path records a refused file for the clean-up, so it goes now.
+  DeleteFileW(path);
+  return false;
 }
 
 BOOL CALLBACK ExtractPayloadResource(HMODULE module, LPCWSTR type, LPWSTR name,
