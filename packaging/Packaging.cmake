@@ -17,6 +17,11 @@
 #                                     own check (the demo, tests)
 #       [EXTRA_RC <rc files>...]      compiled into the same executable; the
 #                                     folder of each is on windres' include path
+#       [SIGN_CERT <pem> SIGN_KEY <pem>]  Authenticode-signs the linked
+#                                     executable in place (osslsigncode, SHA-256,
+#                                     no time stamp); a failed signing removes
+#                                     the unsigned file. A generated certificate
+#                                     or key needs its target in DEPENDS.
 #       [LIBS <libraries>...]         linked as well
 #       [DEPENDS <targets>...])       built first (for generated inputs)
 #   The executable is a GUI-subsystem program linked with -municode,
@@ -37,6 +42,7 @@
 
 set(KAVO_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 find_program(KAVO_GCAB gcab)
+find_program(KAVO_OSSLSIGNCODE osslsigncode)
 
 # Also records a target named by $<TARGET_FILE:...> in _kavo_input_targets
 # (of the caller), so that it is built before the payload.
@@ -151,7 +157,7 @@ endfunction()
 
 function(kavo_add_installer target)
   cmake_parse_arguments(I "SETUP_STORED"
-                        "OBJECTS;ARCHIVE;SETUP;SETUP_NAME;SETUP_PATCH;SETUP_PATCH_NAME;DIGEST"
+                        "OBJECTS;ARCHIVE;SETUP;SETUP_NAME;SETUP_PATCH;SETUP_PATCH_NAME;DIGEST;SIGN_CERT;SIGN_KEY"
                         "EXTRA_RC;LIBS;DEPENDS" ${ARGN})
   if(NOT I_OBJECTS)
     message(FATAL_ERROR "kavo_add_installer(${target}): OBJECTS is required")
@@ -183,6 +189,29 @@ function(kavo_add_installer target)
   if(I_DEPENDS)
     add_dependencies(${target} ${I_DEPENDS})
   endif()
+  if(I_SIGN_CERT OR I_SIGN_KEY)
+    _kavo_sign_rules(${target} "${I_SIGN_CERT}" "${I_SIGN_KEY}")
+  endif()
+endfunction()
+
+# Signs <target>'s executable right after each link.
+function(_kavo_sign_rules target cert key)
+  if(NOT cert OR NOT key)
+    message(FATAL_ERROR "kavo_add_installer(${target}): SIGN_CERT and SIGN_KEY go together")
+  endif()
+  if(NOT KAVO_OSSLSIGNCODE)
+    message(FATAL_ERROR "osslsigncode is needed to sign ${target} (apt-get install osslsigncode)")
+  endif()
+  _kavo_absolute_input(cert_path "${cert}")
+  _kavo_absolute_input(key_path "${key}")
+  # A new certificate or key links (and so signs) again.
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${cert_path}" "${key_path}")
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DOSSLSIGNCODE=${KAVO_OSSLSIGNCODE} "-DCERT=${cert_path}"
+            "-DKEY=${key_path}" -DFILE=$<TARGET_FILE:${target}>
+            -P ${KAVO_PACKAGING_DIR}/sign_installer.cmake
+    COMMENT "Signing ${target}"
+    VERBATIM)
 endfunction()
 
 function(kavo_add_payload_module target)
