@@ -23,7 +23,9 @@ void SingleInstanceGuard::Release() {
 
 void ActivateWindow(HWND window) {
   if (window == nullptr) return;
-  if (IsIconic(window)) ShowWindow(window, SW_SHOW);
+  // SW_SHOW would leave a minimised window minimised (it shows a window in
+  // its current state); the user is to see the installer again.
+  if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
   SetForegroundWindow(window);
   BringWindowToTop(window);
 }

@@ -25,5 +25,5 @@ class SingleInstanceGuard {
   HANDLE mutex_ = nullptr;
 };
 
-// Shows a minimised window (SW_SHOW), then makes it the foreground window.
+// Restores a minimised window, then makes it the foreground window.
 void ActivateWindow(HWND window);
