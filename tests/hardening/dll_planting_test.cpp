@@ -111,6 +111,8 @@ class DllPlanting : public ::testing::Test {
 
   std::string Markers() { return Joined(EntriesIn(markers_)); }
 
+  // No product state before or after the runs.
+  ScopedRegistryKey product_root_{HKEY_CURRENT_USER, L"Software\\KavoOrvane"};
   ScratchDirectory root_;
   std::wstring downloads_, current_, markers_, temp_;
   ScopedEnvironmentVariable marker_dir_, tmp_, temp_variable_, record_, exit_code_,

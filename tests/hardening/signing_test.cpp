@@ -114,6 +114,7 @@ TEST(SignedInstaller, CarriesACertificateTableAndTheSameResources) {
 }
 
 TEST(SignedInstaller, StillInstalls) {
+  ScopedRegistryKey product_root(HKEY_CURRENT_USER, L"Software\\KavoOrvane");
   ScratchDirectory root;
   const std::wstring temp = root / L"temp";
   ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));

@@ -157,6 +157,9 @@ class InstallerOnBadCabinet : public ::testing::Test {
     return EndUpdateResourceW(update, updated ? FALSE : TRUE) && updated;
   }
 
+  // No product state: the clean-up switch is unset (work files removed) and
+  // no "ap" value exists to be marked.
+  ScopedRegistryKey product_root_{HKEY_CURRENT_USER, L"Software\\KavoOrvane"};
   ScratchDirectory root_;
   std::wstring temp_, programs_, outside_, installer_;
   ScopedEnvironmentVariable tmp_, temp_variable_, record_, exit_code_, no_hold_;
