@@ -10,7 +10,9 @@ namespace {
 // drop a DLL next to it. Before anything can load a library, limit the
 // default search to System32. Looked up at run time: Windows 7 without
 // KB2533623 lacks the function, and a static import would stop the program
-// from starting there.
+// from starting there. The static imports are resolved before this runs;
+// marking the image itself (the load configuration's DependentLoadFlags) is
+// beyond what the GNU linker used here can write.
 void RestrictDllSearchToSystem32() {
   using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
   HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
