@@ -130,7 +130,9 @@ class Child {
   // The exit code, or WAIT_TIMEOUT while it still runs.
   DWORD Wait(DWORD timeout_ms) const {
     DWORD code = WAIT_TIMEOUT;
-    if (WaitForSingleObject(process_, timeout_ms) == WAIT_OBJECT_0) GetExitCodeProcess(process_, &code);
+    if (WaitForSingleObject(process_, timeout_ms) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(process_, &code);
+    }
     return code;
   }
 
@@ -286,9 +288,12 @@ TEST_F(InstallerRun, EveryOutcomeCleansUpUnlessTheSwitchKeepsTheFiles) {
       if (c.setup_runs) {
         EXPECT_EQ(ReadFileBytes(work + L"\\ORVANE.PACKED.7Z"),
                   ReadFileBytes(BinaryPath(L"installer_data\\ORVANE.PACKED.7Z")));
-        EXPECT_EQ(ReadFileBytes(work + L"\\setup.exe"), ReadFileBytes(BinaryPath(L"setup_double.exe")));
+        // Expanded from the cabinet byte for byte.
+        EXPECT_EQ(ReadFileBytes(work + L"\\setup.exe"),
+                  ReadFileBytes(BinaryPath(L"setup_double.exe")));
       }
       kavo_test::RemoveTree(work);
+      // Anything but "0" removes the files again.
       product_root_.SetString(L"OrvaneInstallerCleanup", L"1");
     }
   }
@@ -296,7 +301,8 @@ TEST_F(InstallerRun, EveryOutcomeCleansUpUnlessTheSwitchKeepsTheFiles) {
 
 // "--cleanup" anywhere, in any letter case: the sweep and nothing else.
 TEST_F(InstallerRun, CleanupOptionOnlySweeps) {
-  for (const wchar_t* arguments : {L" --cleanup", L" --CleanUp", L" --foo --CLEANUP --orvane-sxs"}) {
+  for (const wchar_t* arguments :
+       {L" --cleanup", L" --CleanUp", L" --foo --CLEANUP --orvane-sxs"}) {
     SCOPED_TRACE(Narrow(arguments));
     PlantSweepTargets(temp_.path());
 
@@ -467,7 +473,8 @@ TEST_F(InstallerRun, WrongDigestShowsTheNoticeOpensTheDownloadPageAndNeverStarts
     const std::vector<std::wstring> left = WorkDirectories(temp_.path());
     if (c.keep) {
       ASSERT_EQ(left.size(), 1u);
-      EXPECT_EQ(Entries(temp_ / left[0]), (std::vector<std::wstring>{L"ORVANE.PACKED.7Z", L"setup.exe"}));
+      EXPECT_EQ(Entries(temp_ / left[0]),
+                (std::vector<std::wstring>{L"ORVANE.PACKED.7Z", L"setup.exe"}));
       kavo_test::RemoveTree(temp_ / left[0]);
     } else {
       EXPECT_TRUE(Entries(temp_.path()).empty());
