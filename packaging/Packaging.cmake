@@ -185,7 +185,7 @@ function(kavo_add_installer target)
   # Linking the object library directly puts its objects into the program.
   target_link_libraries(${target} PRIVATE ${I_OBJECTS} ${I_LIBS})
   # The shipped program: unused sections dropped, symbols stripped.
-  target_link_options(${target} PRIVATE -municode -flto -Wl,--gc-sections -s -Wl,--dynamicbase -Wl,--nxcompat $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>:-Wl,--high-entropy-va>)
+  target_link_options(${target} PRIVATE -municode -flto -Wl,--gc-sections -s -Wl,--dynamicbase -Wl,--nxcompat $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>:-Wl,--high-entropy-va> -Wl,--file-alignment,0x1000)
   if(I_DEPENDS)
     add_dependencies(${target} ${I_DEPENDS})
   endif()
