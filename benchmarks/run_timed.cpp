@@ -8,7 +8,8 @@
 // Every program runs with TMP and TEMP set to <temp folder> (so the
 // installer's sweep and work directory stay there); the setup double
 // records each start to <setup record file> and exits at once with 0. One
-// untimed round comes first (warm caches). Prints "name=value" lines: for
+// untimed round comes first (warm caches); every run starts after a pause
+// of 300 ms. Prints "name=value" lines: for
 // each <name> every run's milliseconds (<name>_ms) and the median
 // (<name>_median_ms); then the checks: all exit codes 0 (exit_codes_ok),
 // how often setup was started (setup_starts, warm-up included) and how
@@ -23,6 +24,8 @@
 #include <vector>
 
 namespace {
+
+constexpr DWORD kSettleMs = 300;
 
 double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
   LARGE_INTEGER frequency;
@@ -113,6 +116,10 @@ int wmain(int argc, wchar_t** argv) {
   bool exit_codes_ok = true;
   for (int r = -1; r < runs; ++r) {  // r = -1: the warm-up
     for (Program& program : programs) {
+      // Wine finishes a process (unmapping, closing, deleting) after its
+      // handle is signalled; let that settle so that it is not charged to
+      // the next program.
+      Sleep(kSettleMs);
       double ms = 0;
       DWORD code = 1;
       if (!TimeRun(program.command, &ms, &code)) {
