@@ -106,6 +106,8 @@ function(_kavo_payload_rules target out_rc)
       add_custom_command(OUTPUT ${file}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}/cabinet
         COMMAND ${CMAKE_COMMAND} -E copy "${setup}" ${dir}/cabinet/setup.exe
+        # A fixed time stamp: the same setup program gives the same cabinet.
+        COMMAND touch -d "2026-01-01 00:00:00" ${dir}/cabinet/setup.exe
         COMMAND ${KAVO_GCAB} -c -z -n ${file} ${dir}/cabinet/setup.exe
         DEPENDS "${setup}" ${P_DEPENDS}
         COMMENT "Compressing the setup program of ${target}"
@@ -185,6 +187,8 @@ function(kavo_add_installer target)
   # Linking the object library directly puts its objects into the program.
   target_link_libraries(${target} PRIVATE ${I_OBJECTS} ${I_LIBS})
   # The shipped program: unused sections dropped, symbols stripped.
+  # Sections aligned to pages in the file as in memory: the loader can then
+  # map the payload straight from the file instead of reading it into a copy.
   target_link_options(${target} PRIVATE -municode -flto -Wl,--gc-sections -s -Wl,--dynamicbase -Wl,--nxcompat $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>:-Wl,--high-entropy-va> -Wl,--file-alignment,0x1000)
   if(I_DEPENDS)
     add_dependencies(${target} ${I_DEPENDS})

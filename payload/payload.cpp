@@ -35,8 +35,16 @@ bool PayloadResource::WriteToFile(const wchar_t* path) const {
   if (bytes == nullptr) return false;
   const DWORD size = SizeofResource(module_, resource_);
 
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  // The work directory is new, so the file normally does not exist yet.
+  // Creating it as new spares a truncation of nothing, which some file
+  // systems answer by flushing the whole file when it is closed; an
+  // existing file is still replaced.
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+    file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+  }
   if (file == INVALID_HANDLE_VALUE) return false;
   // Straight from the mapped image: the archive is large and needs no copy.
   DWORD written = 0;

@@ -27,53 +27,6 @@ namespace {
 const wchar_t* const kPlantedNames[] = {L"uxtheme.dll", L"cabinet.dll", L"dwmapi.dll",
                                         L"cryptbase.dll", L"comctl32.dll", L"winmm.dll"};
 
-std::vector<std::wstring> EntriesIn(const std::wstring& folder) {
-  std::vector<std::wstring> out;
-  WIN32_FIND_DATAW found = {};
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return out;
-  do {
-    const std::wstring name = found.cFileName;
-    if (name != L"." && name != L"..") out.push_back(name);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  return out;
-}
-
-std::string Joined(const std::vector<std::wstring>& names) {
-  std::string out;
-  for (const std::wstring& n : names) out += Narrow(n) + " ";
-  return out;
-}
-
-// Starts a command line without waiting; the process handle, or null.
-HANDLE Start(const std::wstring& command_line) {
-  std::vector<wchar_t> command(command_line.begin(), command_line.end());
-  command.push_back(L'\0');
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return nullptr;
-  }
-  CloseHandle(process.hThread);
-  return process.hProcess;
-}
-
-DWORD Finish(HANDLE process, DWORD timeout_ms) {
-  DWORD code = 0xFFFFFFFF;
-  if (WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(process, &code);
-  } else {
-    TerminateProcess(process, WAIT_TIMEOUT);
-    WaitForSingleObject(process, 5000);
-    code = WAIT_TIMEOUT;
-  }
-  CloseHandle(process);
-  return code;
-}
-
 class DllPlanting : public ::testing::Test {
  protected:
   DllPlanting()
@@ -109,7 +62,7 @@ class DllPlanting : public ::testing::Test {
     return path;
   }
 
-  std::string Markers() { return Joined(EntriesIn(markers_)); }
+  std::string Markers() { return JoinedNames(DirectoryEntries(markers_)); }
 
   // No product state before or after the runs.
   ScopedRegistryKey product_root_{HKEY_CURRENT_USER, L"Software\\KavoOrvane"};
@@ -142,13 +95,13 @@ TEST_F(DllPlanting, TheCorruptDownloadNoticeLoadsNoPlantedDll) {
   const std::wstring installer =
       Download(L"planting_installer_corrupt.exe", L"KavoOrvaneSetup.exe");
   // The notice is closed, not confirmed: no download page is opened.
-  HANDLE answerer = Start(Quote(BinaryPath(L"window_answerer.exe")) +
+  ChildProcess answerer(Quote(BinaryPath(L"window_answerer.exe")) +
                           L" \"KavoOrvane\u5b89\u88c5\u7a0b\u5e8f\" " +
                           Quote(root_ / L"notice.txt") + L" --answer close --timeout 60000");
-  ASSERT_NE(answerer, nullptr);
+  ASSERT_TRUE(answerer.started());
   bool started = false;
   const DWORD code = RunProcess(Quote(installer), 120000, &started);
-  EXPECT_EQ(Finish(answerer, 60000), 0u) << "the notice was shown and answered";
+  EXPECT_EQ(answerer.Wait(60000), 0u) << "the notice was shown and answered";
   ASSERT_TRUE(started);
   EXPECT_EQ(code, 104u);
   EXPECT_EQ(ReadFileBytes(root_ / L"record.txt"), "") << "setup is not started";

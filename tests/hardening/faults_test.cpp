@@ -32,21 +32,6 @@ std::wstring Variable(const wchar_t* name) {
   return n > 0 && n < 1024 ? std::wstring(value, n) : std::wstring();
 }
 
-// The names in folder, sorted, without "." and "..".
-std::vector<std::wstring> EntriesOf(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::string Listing(const std::vector<std::wstring>& names) {
   std::string text;
   for (const std::wstring& name : names) text += " " + Narrow(name);
@@ -56,7 +41,7 @@ std::string Listing(const std::vector<std::wstring>& names) {
 // The first work directory (OV_*) in folder, without a trailing backslash,
 // or empty.
 std::wstring WorkDirectoryIn(const std::wstring& folder) {
-  for (const std::wstring& name : EntriesOf(folder)) {
+  for (const std::wstring& name : DirectoryEntries(folder)) {
     if (name.compare(0, 3, L"OV_") == 0) return folder + L"\\" + name;
   }
   return std::wstring();
@@ -101,42 +86,11 @@ class SetupDoubleRecord {
 };
 
 // One started installer. A run still going at destruction is killed.
-class InstallerRun {
+class InstallerRun : public ChildProcess {
  public:
-  explicit InstallerRun(const std::wstring& program, const std::wstring& arguments = L"") {
-    std::wstring command_line = Quote(program) + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    started_ = CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                              nullptr, &startup, &process_) != FALSE;
-    if (started_) CloseHandle(process_.hThread);
-  }
-  ~InstallerRun() {
-    if (!started_) return;
-    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) Kill();
-    CloseHandle(process_.hProcess);
-  }
-  InstallerRun(const InstallerRun&) = delete;
-  InstallerRun& operator=(const InstallerRun&) = delete;
-
-  bool started() const { return started_; }
-  DWORD id() const { return process_.dwProcessId; }
-  bool Ended() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0; }
-  // The exit code, or WAIT_TIMEOUT.
-  DWORD Wait(DWORD timeout_ms = kRunTimeoutMs) const {
-    if (WaitForSingleObject(process_.hProcess, timeout_ms) != WAIT_OBJECT_0) return WAIT_TIMEOUT;
-    DWORD code = 0;
-    GetExitCodeProcess(process_.hProcess, &code);
-    return code;
-  }
-  void Kill() const {
-    TerminateProcess(process_.hProcess, 1);
-    WaitForSingleObject(process_.hProcess, kRunTimeoutMs);
-  }
-
- private:
-  bool started_ = false;
-  PROCESS_INFORMATION process_ = {};
+  explicit InstallerRun(const std::wstring& program, const std::wstring& arguments = L"")
+      : ChildProcess(Quote(program) + arguments) {}
+  DWORD Wait(DWORD timeout_ms = kRunTimeoutMs) const { return ChildProcess::Wait(timeout_ms); }
 };
 
 DWORD RunToEnd(const std::wstring& program, const std::wstring& arguments = L"") {
@@ -233,7 +187,7 @@ TEST(Faults, FullDiskEndsWith102AndLeavesNothing) {
   ASSERT_GT(archive, 0u);
   ASSERT_GT(cabinet, 0u);
   ASSERT_GT(setup, 0u);
-  ASSERT_TRUE(EntriesOf(disk).empty()) << Listing(EntriesOf(disk));
+  ASSERT_TRUE(DirectoryEntries(disk).empty()) << Listing(DirectoryEntries(disk));
   const ULONGLONG capacity = FreeBytes(disk);
   // The large archive alone is more than the whole disk.
   ASSERT_GT(ResourceSize(large, kArchiveName, L"B7"), capacity);
@@ -259,13 +213,13 @@ TEST(Faults, FullDiskEndsWith102AndLeavesNothing) {
     }
     EXPECT_EQ(RunToEnd(c.program), kExitUnpackFailed);
     EXPECT_FALSE(record.SetupRan());
-    const std::vector<std::wstring> left = EntriesOf(disk);
+    const std::vector<std::wstring> left = DirectoryEntries(disk);
     const std::vector<std::wstring> expected =
         c.room != 0 ? std::vector<std::wstring>{L"filler.bin"} : std::vector<std::wstring>{};
     EXPECT_EQ(left, expected) << "left on the disk:" << Listing(left);
     const std::wstring work = WorkDirectoryIn(disk);
     if (!work.empty()) {
-      ADD_FAILURE() << "left in " << Narrow(work) << ":" << Listing(EntriesOf(work));
+      ADD_FAILURE() << "left in " << Narrow(work) << ":" << Listing(DirectoryEntries(work));
       RemoveTree(work);
     }
     DeleteFileW(filler.c_str());
@@ -317,15 +271,15 @@ TEST(Faults, UnusableTemporaryFolderFallsBackToTheExecutablesFolder) {
     const std::string expected_start = "\"" + Narrow(program_folder) + "\\OV_";
     EXPECT_EQ(record.Text().compare(0, expected_start.size(), expected_start), 0)
         << record.Text();
-    EXPECT_EQ(EntriesOf(program_folder), std::vector<std::wstring>{L"faults_installer.exe"})
-        << Listing(EntriesOf(program_folder));
+    EXPECT_EQ(DirectoryEntries(program_folder), std::vector<std::wstring>{L"faults_installer.exe"})
+        << Listing(DirectoryEntries(program_folder));
     record.Clear();
   }
   // The temporary folders are as they were.
   EXPECT_FALSE(FileExists(scratch / L"missing"));
   EXPECT_EQ(ReadFileBytes(file), "not a folder");
   if (locked && locked->locked()) {
-    EXPECT_TRUE(EntriesOf(locked_path).empty());
+    EXPECT_TRUE(DirectoryEntries(locked_path).empty());
     locked->Unlock();
     RemoveDirectoryW(locked_path.c_str());
   }
@@ -353,13 +307,13 @@ TEST(Faults, SweepSkipsAFileInUseAndTheRunGoesOn) {
   EXPECT_TRUE(record.SetupRan());
   // Only the file in use and the folder holding it are left; the run's own
   // work directory is gone as well.
-  EXPECT_EQ(EntriesOf(temp_folder.path()), std::vector<std::wstring>{L"OV_1A2B3.tmp"})
-      << Listing(EntriesOf(temp_folder.path()));
-  EXPECT_EQ(EntriesOf(stale), std::vector<std::wstring>{L"busy.bin"}) << Listing(EntriesOf(stale));
+  EXPECT_EQ(DirectoryEntries(temp_folder.path()), std::vector<std::wstring>{L"OV_1A2B3.tmp"})
+      << Listing(DirectoryEntries(temp_folder.path()));
+  EXPECT_EQ(DirectoryEntries(stale), std::vector<std::wstring>{L"busy.bin"}) << Listing(DirectoryEntries(stale));
 
   CloseHandle(busy);
   EXPECT_EQ(RunToEnd(BinaryPath(L"faults_installer.exe"), L" --cleanup"), 0u);
-  EXPECT_TRUE(EntriesOf(temp_folder.path()).empty()) << Listing(EntriesOf(temp_folder.path()));
+  EXPECT_TRUE(DirectoryEntries(temp_folder.path()).empty()) << Listing(DirectoryEntries(temp_folder.path()));
 }
 
 // A stale work directory with a folder inside that nobody may change (as
@@ -385,14 +339,14 @@ TEST(Faults, SweepSkipsAFolderItCannotChangeAndTheRunGoesOn) {
   SetupDoubleRecord record;
   EXPECT_EQ(RunToEnd(BinaryPath(L"faults_installer.exe")), kSetupExitCode);
   EXPECT_TRUE(record.SetupRan());
-  EXPECT_EQ(EntriesOf(temp_folder), std::vector<std::wstring>{L"OV_4C5D6.tmp"})
-      << Listing(EntriesOf(temp_folder));
-  EXPECT_EQ(EntriesOf(stale), std::vector<std::wstring>{L"frozen"}) << Listing(EntriesOf(stale));
-  EXPECT_EQ(EntriesOf(frozen), std::vector<std::wstring>{L"kept.bin"});
+  EXPECT_EQ(DirectoryEntries(temp_folder), std::vector<std::wstring>{L"OV_4C5D6.tmp"})
+      << Listing(DirectoryEntries(temp_folder));
+  EXPECT_EQ(DirectoryEntries(stale), std::vector<std::wstring>{L"frozen"}) << Listing(DirectoryEntries(stale));
+  EXPECT_EQ(DirectoryEntries(frozen), std::vector<std::wstring>{L"kept.bin"});
 
   lock.Unlock();
   EXPECT_EQ(RunToEnd(BinaryPath(L"faults_installer.exe"), L" --cleanup"), 0u);
-  EXPECT_TRUE(EntriesOf(temp_folder).empty()) << Listing(EntriesOf(temp_folder));
+  EXPECT_TRUE(DirectoryEntries(temp_folder).empty()) << Listing(DirectoryEntries(temp_folder));
 }
 
 // Another process (a virus scanner, say) holds setup.exe open without
@@ -443,7 +397,7 @@ TEST(Faults, SetupHeldOpenEndsWith103AndTheCleanUpStillRuns) {
     EXPECT_TRUE(setup_left);
     // Once the file is free, the next run's sweep takes the rest.
     EXPECT_EQ(RunToEnd(program, L" --cleanup"), 0u);
-    EXPECT_TRUE(EntriesOf(temp_folder.path()).empty()) << Listing(EntriesOf(temp_folder.path()));
+    EXPECT_TRUE(DirectoryEntries(temp_folder.path()).empty()) << Listing(DirectoryEntries(temp_folder.path()));
     return;
   }
   FAIL() << "setup.exe was never caught between its writing and its start in " << kTries
@@ -504,14 +458,14 @@ TEST(Faults, RunKilledWhileSetupRunsIsSweptByTheNextRun) {
     ASSERT_NE(setup, nullptr) << "setup's process was not found";
   }
   const std::wstring left = WorkDirectoryIn(temp_folder.path());
-  ASSERT_FALSE(left.empty()) << Listing(EntriesOf(temp_folder.path()));
-  EXPECT_EQ(EntriesOf(left), (std::vector<std::wstring>{kArchiveName, L"setup.exe"}))
-      << Listing(EntriesOf(left));
+  ASSERT_FALSE(left.empty()) << Listing(DirectoryEntries(temp_folder.path()));
+  EXPECT_EQ(DirectoryEntries(left), (std::vector<std::wstring>{kArchiveName, L"setup.exe"}))
+      << Listing(DirectoryEntries(left));
 
   record.Clear();
   EXPECT_EQ(RunToEnd(program), kSetupExitCode);
   EXPECT_TRUE(record.SetupRan());
-  EXPECT_TRUE(EntriesOf(temp_folder.path()).empty()) << Listing(EntriesOf(temp_folder.path()));
+  EXPECT_TRUE(DirectoryEntries(temp_folder.path()).empty()) << Listing(DirectoryEntries(temp_folder.path()));
 }
 
 }  // namespace

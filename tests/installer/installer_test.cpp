@@ -21,6 +21,8 @@
 namespace {
 
 using kavo_test::BinaryPath;
+using kavo_test::ChildProcess;
+using kavo_test::DirectoryEntries;
 using kavo_test::DirectoryExists;
 using kavo_test::FileExists;
 using kavo_test::Narrow;
@@ -46,21 +48,6 @@ const wchar_t kDownloadPage[] = L"https://www.kavoorvane.com/download/";
 constexpr DWORD kAlreadyRunning = 0xFFFFFFFF;  // exit code -1
 constexpr DWORD kRunTimeoutMs = 60000;
 
-// Names in a folder (files and directories, no "." or ".."), sorted.
-std::vector<std::wstring> Entries(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry = {};
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 bool IsWorkDirectoryName(const std::wstring& name) {
   static const std::wregex pattern(L"OV_[0-9A-F]{5}\\.tmp");
   return std::regex_match(name, pattern);
@@ -69,7 +56,7 @@ bool IsWorkDirectoryName(const std::wstring& name) {
 // The work directories (OV_xxxxx.tmp) that a folder holds.
 std::vector<std::wstring> WorkDirectories(const std::wstring& folder) {
   std::vector<std::wstring> found;
-  for (const std::wstring& name : Entries(folder)) {
+  for (const std::wstring& name : DirectoryEntries(folder)) {
     if (IsWorkDirectoryName(name) && DirectoryExists(folder + L"\\" + name)) found.push_back(name);
   }
   return found;
@@ -101,44 +88,6 @@ std::string WaitForFile(const std::wstring& path, DWORD timeout_ms) {
 }
 
 std::wstring Installer(const wchar_t* name) { return BinaryPath(name); }
-
-// A process that runs beside the test; ended at destruction if it is still
-// running.
-class Child {
- public:
-  explicit Child(const std::wstring& command_line) {
-    std::vector<wchar_t> command(command_line.begin(), command_line.end());
-    command.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &info)) {
-      CloseHandle(info.hThread);
-      process_ = info.hProcess;
-    }
-  }
-  ~Child() {
-    if (process_ == nullptr) return;
-    if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
-    WaitForSingleObject(process_, 5000);
-    CloseHandle(process_);
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-  bool started() const { return process_ != nullptr; }
-  // The exit code, or WAIT_TIMEOUT while it still runs.
-  DWORD Wait(DWORD timeout_ms) const {
-    DWORD code = WAIT_TIMEOUT;
-    if (WaitForSingleObject(process_, timeout_ms) == WAIT_OBJECT_0) {
-      GetExitCodeProcess(process_, &code);
-    }
-    return code;
-  }
-
- private:
-  HANDLE process_ = nullptr;
-};
 
 // One installer run's surroundings: a temporary folder of its own (TMP and
 // TEMP of the children), the product's registry tree absent before and
@@ -243,7 +192,7 @@ TEST_F(InstallerRun, TypicalRunHandsTheArchiveToSetupAndExitsWithItsCode) {
     EXPECT_EQ(Narrow(parts[1].str()), Narrow(parts[3].str()));
     EXPECT_EQ(Narrow(parts[5].str()), Narrow(c.arguments));  // exactly as typed
 
-    EXPECT_EQ(Entries(temp_.path()), kAfterSweep);
+    EXPECT_EQ(DirectoryEntries(temp_.path()), kAfterSweep);
     EXPECT_EQ(Ap(), L"stable-full");
   }
 }
@@ -279,12 +228,12 @@ TEST_F(InstallerRun, EveryOutcomeCleansUpUnlessTheSwitchKeepsTheFiles) {
       const std::vector<std::wstring> left = WorkDirectories(temp_.path());
       if (!keep) {
         EXPECT_TRUE(left.empty()) << Narrow(left.empty() ? L"" : left[0]);
-        EXPECT_TRUE(Entries(temp_.path()).empty());
+        EXPECT_TRUE(DirectoryEntries(temp_.path()).empty());
         continue;
       }
       ASSERT_EQ(left.size(), 1u);
       const std::wstring work = temp_ / left[0];
-      EXPECT_EQ(Entries(work), c.kept);
+      EXPECT_EQ(DirectoryEntries(work), c.kept);
       if (c.setup_runs) {
         EXPECT_EQ(ReadFileBytes(work + L"\\ORVANE.PACKED.7Z"),
                   ReadFileBytes(BinaryPath(L"installer_data\\ORVANE.PACKED.7Z")));
@@ -308,7 +257,7 @@ TEST_F(InstallerRun, CleanupOptionOnlySweeps) {
 
     EXPECT_EQ(Run(Installer(L"installer_typical.exe"), arguments), 0u);
 
-    EXPECT_EQ(Entries(temp_.path()), kAfterSweep);
+    EXPECT_EQ(DirectoryEntries(temp_.path()), kAfterSweep);
     EXPECT_TRUE(SetupRuns().empty());
     EXPECT_EQ(Ap(), L"stable");
   }
@@ -453,7 +402,7 @@ TEST_F(InstallerRun, WrongDigestShowsTheNoticeOpensTheDownloadPageAndNeverStarts
     if (c.keep) KeepWorkFiles();
     const std::wstring report = notes_ / L"notice.txt";
     DeleteFileW(report.c_str());
-    Child answerer(Quote(BinaryPath(L"window_answerer.exe")) + L" " + Quote(kNoticeCaption) +
+    ChildProcess answerer(Quote(BinaryPath(L"window_answerer.exe")) + L" " + Quote(kNoticeCaption) +
                    L" " + Quote(report) + L" --expect " + Quote(kNoticeText) + L" --answer " +
                    c.answer + L" --timeout 30000");
     ASSERT_TRUE(answerer.started());
@@ -473,11 +422,11 @@ TEST_F(InstallerRun, WrongDigestShowsTheNoticeOpensTheDownloadPageAndNeverStarts
     const std::vector<std::wstring> left = WorkDirectories(temp_.path());
     if (c.keep) {
       ASSERT_EQ(left.size(), 1u);
-      EXPECT_EQ(Entries(temp_ / left[0]),
+      EXPECT_EQ(DirectoryEntries(temp_ / left[0]),
                 (std::vector<std::wstring>{L"ORVANE.PACKED.7Z", L"setup.exe"}));
       kavo_test::RemoveTree(temp_ / left[0]);
     } else {
-      EXPECT_TRUE(Entries(temp_.path()).empty());
+      EXPECT_TRUE(DirectoryEntries(temp_.path()).empty());
     }
   }
 }
@@ -524,16 +473,16 @@ TEST_F(InstallerRun, SecondCopyBringsTheInstallerWindowForwardAndTouchesNothing)
 
     HeldWindow setup_window(L"setup");
     HeldWindow other_window(L"other");
-    std::unique_ptr<Child> first;
+    std::unique_ptr<ChildProcess> first;
     {
       std::vector<std::unique_ptr<ScopedEnvironmentVariable>> held;
       for (const auto& v : setup_window.Variables())
         held.push_back(std::make_unique<ScopedEnvironmentVariable>(v.first, v.second));
-      first = std::make_unique<Child>(Quote(Installer(L"installer_typical.exe")));
+      first = std::make_unique<ChildProcess>(Quote(Installer(L"installer_typical.exe")));
     }
     ASSERT_TRUE(first->started());
     ASSERT_TRUE(setup_window.WaitReady());
-    std::unique_ptr<Child> other;
+    std::unique_ptr<ChildProcess> other;
     if (both_titles) {
       // A window with the first title the guard looks for, from a stand-in
       // that records nothing.
@@ -543,7 +492,7 @@ TEST_F(InstallerRun, SecondCopyBringsTheInstallerWindowForwardAndTouchesNothing)
       held.push_back(std::make_unique<ScopedEnvironmentVariable>(L"KAVO_SETUP_WINDOW_TITLE",
                                                                  kInstallerWindowTitle));
       held.push_back(std::make_unique<ScopedEnvironmentVariable>(L"KAVO_SETUP_RECORD"));
-      other = std::make_unique<Child>(Quote(BinaryPath(L"setup_double.exe")));
+      other = std::make_unique<ChildProcess>(Quote(BinaryPath(L"setup_double.exe")));
       ASSERT_TRUE(other->started());
       ASSERT_TRUE(other_window.WaitReady());
     }
@@ -565,7 +514,7 @@ TEST_F(InstallerRun, SecondCopyBringsTheInstallerWindowForwardAndTouchesNothing)
     // that a sweep would remove.
     ScratchDirectory second_temp(L"kavo_e2e_second", notes_.path());
     PlantSweepTargets(second_temp.path());
-    const std::vector<std::wstring> planted = Entries(second_temp.path());
+    const std::vector<std::wstring> planted = DirectoryEntries(second_temp.path());
     DWORD code = 0;
     ULONGLONG elapsed = 0;
     {
@@ -591,7 +540,7 @@ TEST_F(InstallerRun, SecondCopyBringsTheInstallerWindowForwardAndTouchesNothing)
                 IsWindowVisible(target) ? 1 : 0,
                 GetForegroundWindow() == target ? "target" : "other");
 
-    EXPECT_EQ(Entries(second_temp.path()), planted);
+    EXPECT_EQ(DirectoryEntries(second_temp.path()), planted);
     EXPECT_EQ(Ap(), L"second");
     EXPECT_EQ(SetupRuns().size(), 1u);  // the first copy's setup only
 

@@ -15,6 +15,7 @@
 namespace {
 
 using kavo_test::BinaryPath;
+using kavo_test::ChildProcess;
 using kavo_test::FileExists;
 using kavo_test::Narrow;
 using kavo_test::Quote;
@@ -25,42 +26,6 @@ using kavo_test::Widen;
 
 const wchar_t kAppPathsKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\IEXPLORE.EXE";
-
-// A child process that runs beside the test; waited for (and ended, if it
-// has not finished) at destruction.
-class ChildProcess {
- public:
-  explicit ChildProcess(const std::wstring& command_line) {
-    std::vector<wchar_t> command(command_line.begin(), command_line.end());
-    command.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &info)) {
-      CloseHandle(info.hThread);
-      process_ = info.hProcess;
-    }
-  }
-  ~ChildProcess() {
-    if (process_ == nullptr) return;
-    if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
-    WaitForSingleObject(process_, 5000);
-    CloseHandle(process_);
-  }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-  bool started() const { return process_ != nullptr; }
-  // The exit code, or WAIT_TIMEOUT when it did not end in time.
-  DWORD Wait(DWORD timeout_ms) const {
-    DWORD code = WAIT_TIMEOUT;
-    if (WaitForSingleObject(process_, timeout_ms) == WAIT_OBJECT_0) GetExitCodeProcess(process_, &code);
-    return code;
-  }
-
- private:
-  HANDLE process_ = nullptr;
-};
 
 std::string WaitForFile(const std::wstring& path, DWORD timeout_ms) {
   const ULONGLONG deadline = GetTickCount64() + timeout_ms;

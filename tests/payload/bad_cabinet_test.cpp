@@ -40,26 +40,6 @@ std::vector<std::wstring> FilesBelow(const std::wstring& root) {
   return files;
 }
 
-std::string Joined(const std::vector<std::wstring>& files) {
-  std::string out;
-  for (const std::wstring& f : files) out += Narrow(f) + " ";
-  return out;
-}
-
-// Files and folders directly in folder.
-std::vector<std::wstring> EntriesIn(const std::wstring& folder) {
-  std::vector<std::wstring> out;
-  WIN32_FIND_DATAW found = {};
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return out;
-  do {
-    const std::wstring name = found.cFileName;
-    if (name != L"." && name != L"..") out.push_back(name);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  return out;
-}
-
 // Stored names that point out of the folder: relative climbs, both slash
 // kinds, and absolute paths (into a folder next to the work folder).
 std::vector<std::string> HostileNames(const std::wstring& outside) {
@@ -90,7 +70,7 @@ TEST_F(HostileCabinet, ACabinetWithoutFilesFails) {
   const std::wstring cabinet = work_ + L"\\SETUP.EX_";
   ASSERT_TRUE(WriteFileBytes(cabinet, MakeStoredCabinet({})));
   EXPECT_FALSE(ExpandCabinet(cabinet.c_str(), (work_ + L"\\setup.exe").c_str()));
-  EXPECT_EQ(Joined(FilesBelow(root_.path())), "a\\b\\SETUP.EX_ ");
+  EXPECT_EQ(JoinedNames(FilesBelow(root_.path())), "a\\b\\SETUP.EX_ ");
 }
 
 TEST_F(HostileCabinet, StoredNamesNeverPlaceAFile) {
@@ -103,7 +83,7 @@ TEST_F(HostileCabinet, StoredNamesNeverPlaceAFile) {
       ASSERT_TRUE(WriteFileBytes(cabinet, MakeStoredCabinet({entry})));
       EXPECT_TRUE(ExpandCabinet(cabinet.c_str(), destination.c_str())) << name;
       EXPECT_EQ(ReadFileBytes(destination), entry.data) << name;
-      EXPECT_EQ(Joined(FilesBelow(root_.path())), "a\\b\\SETUP.EX_ a\\b\\setup.exe ") << name;
+      EXPECT_EQ(JoinedNames(FilesBelow(root_.path())), "a\\b\\SETUP.EX_ a\\b\\setup.exe ") << name;
       DeleteFileW(destination.c_str());
     }
   }
@@ -113,7 +93,7 @@ TEST_F(HostileCabinet, StoredNamesNeverPlaceAFile) {
   ASSERT_TRUE(WriteFileBytes(cabinet, MakeStoredCabinet(entries)));
   EXPECT_TRUE(ExpandCabinet(cabinet.c_str(), destination.c_str()));
   EXPECT_EQ(ReadFileBytes(destination), entries.back().data);
-  EXPECT_EQ(Joined(FilesBelow(root_.path())), "a\\b\\SETUP.EX_ a\\b\\setup.exe ");
+  EXPECT_EQ(JoinedNames(FilesBelow(root_.path())), "a\\b\\SETUP.EX_ a\\b\\setup.exe ");
   // Nothing was written in the drive's root either.
   EXPECT_FALSE(FileExists(L"C:\\escaped_root.exe"));
 }
@@ -206,8 +186,8 @@ TEST_F(InstallerOnBadCabinet, EndsWithUnpackFailureOrRunsTheRightSetup) {
     }
     // The work directory is gone again, and nothing was written anywhere
     // else: not next to the installer, not beside the temporary folder.
-    EXPECT_EQ(Joined(FilesBelow(root_.path())), "Downloads\\KavoOrvaneSetup.exe ");
-    EXPECT_EQ(Joined(EntriesIn(temp_)), "");
+    EXPECT_EQ(JoinedNames(FilesBelow(root_.path())), "Downloads\\KavoOrvaneSetup.exe ");
+    EXPECT_EQ(JoinedNames(DirectoryEntries(temp_)), "");
     EXPECT_FALSE(FileExists(L"C:\\escaped_root.exe"));
   }
 }

@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace kavo_test {
@@ -207,6 +208,64 @@ DWORD RunProcess(const std::wstring& command_line, DWORD timeout_ms, bool* start
   }
   CloseHandle(process.hProcess);
   return code;
+}
+
+std::vector<std::wstring> DirectoryEntries(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry = {};
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string JoinedNames(const std::vector<std::wstring>& names) {
+  std::string out;
+  for (const std::wstring& name : names) out += Narrow(name) + " ";
+  return out;
+}
+
+ChildProcess::ChildProcess(const std::wstring& command_line) {
+  std::vector<wchar_t> command(command_line.begin(), command_line.end());
+  command.push_back(L'\0');
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &info)) {
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    id_ = info.dwProcessId;
+  }
+}
+
+ChildProcess::~ChildProcess() {
+  if (process_ == nullptr) return;
+  if (!Ended()) Kill();
+  CloseHandle(process_);
+}
+
+bool ChildProcess::Ended() const {
+  return process_ == nullptr || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
+}
+
+DWORD ChildProcess::Wait(DWORD timeout_ms) const {
+  DWORD code = WAIT_TIMEOUT;
+  if (process_ != nullptr && WaitForSingleObject(process_, timeout_ms) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process_, &code);
+  }
+  return code;
+}
+
+void ChildProcess::Kill() const {
+  if (process_ == nullptr) return;
+  TerminateProcess(process_, 1);
+  WaitForSingleObject(process_, 60000);
 }
 
 std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }

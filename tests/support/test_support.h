@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kavo_test {
 
@@ -85,6 +86,32 @@ class ScopedRegistryKey {
 // killed and WAIT_TIMEOUT returned on a time-out).
 DWORD RunProcess(const std::wstring& command_line, DWORD timeout_ms = 120000,
                  bool* started = nullptr);
+
+// Names in a folder (files and directories, no "." or ".."), sorted.
+std::vector<std::wstring> DirectoryEntries(const std::wstring& folder);
+// The names in UTF-8, each followed by one blank ("" for none).
+std::string JoinedNames(const std::vector<std::wstring>& names);
+
+// A process started beside the test, without waiting. One still running at
+// destruction is ended.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::wstring& command_line);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  bool started() const { return process_ != nullptr; }
+  DWORD id() const { return id_; }
+  bool Ended() const;
+  // The exit code, or WAIT_TIMEOUT while it still runs.
+  DWORD Wait(DWORD timeout_ms) const;
+  // Ends it and waits until it is gone.
+  void Kill() const;
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD id_ = 0;
+};
 
 // Wraps in quotation marks.
 std::wstring Quote(const std::wstring& text);
