@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "control/scoped_handle.h"
 #include "registry/registry_key.h"
 
 const wchar_t* const kWorkDirectoryPrefixes[2] = {L"OV_", L"orvane_"};
@@ -9,22 +10,6 @@ const wchar_t kCleanupSwitchKey[] = L"Software\\KavoOrvane";
 const wchar_t kCleanupSwitchValue[] = L"OrvaneInstallerCleanup";
 
 namespace {
-
-// Closes a search handle on every way out of the enumeration.
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE handle) : handle_(handle) {}
-  ~FindHandle() {
-    if (valid()) FindClose(handle_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 // The short 8.3 name when the entry has one: it keeps deep paths short.
 const wchar_t* EntryName(const WIN32_FIND_DATAW& entry) {
@@ -35,22 +20,6 @@ bool IsReparsePoint(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Owns a file handle for the length of one call.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 // A junction or symbolic link leads out of the tree being deleted, so only
 // the link itself may go. Deleting by path is not safe for that: a system
 // that resolves the link (Wine does, for Unix symbolic links) removes an
@@ -58,7 +27,7 @@ class FileHandle {
 // as itself, and deleted only when the open handle confirms that it is the
 // reparse point and not what it points at; otherwise it stays.
 void RemoveLink(const wchar_t* path) {
-  FileHandle link(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES,
+  KernelHandle link(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));

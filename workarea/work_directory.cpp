@@ -1,5 +1,7 @@
 #include "workarea/work_directory.h"
 
+#include "control/scoped_handle.h"
+
 namespace {
 
 const wchar_t kWorkDirectoryPrefix[] = L"OV_";
@@ -8,23 +10,6 @@ constexpr std::uint32_t kNameDigits = 5;
 constexpr int kAttempts = 10;
 // Five digits, ".tmp", the backslash and the NUL.
 constexpr std::uint32_t kRoomNeeded = kNameDigits + 4 + 1 + 1;
-
-// Owns the process token for the length of one call.
-class TokenHandle {
- public:
-  TokenHandle() {
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &handle_)) handle_ = nullptr;
-  }
-  ~TokenHandle() {
-    if (handle_ != nullptr) CloseHandle(handle_);
-  }
-  TokenHandle(const TokenHandle&) = delete;
-  TokenHandle& operator=(const TokenHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 // The one place where the directory is made.
 bool MakeDirectory(const wchar_t* path, WorkDirectorySecurity& security) {
@@ -48,8 +33,8 @@ bool WorkDirectorySecurity::AddAce(PSID sid) {
 
 bool WorkDirectorySecurity::Build() {
   added_count_ = 0;
-  TokenHandle token;
-  if (token.get() == nullptr) return false;
+  KernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return false;
   DWORD size = sizeof user_;
   if (!GetTokenInformation(token.get(), TokenUser, user_, size, &size)) return false;
   size = sizeof system_;
