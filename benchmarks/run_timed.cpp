@@ -6,7 +6,7 @@
 //                 <name> <command line> [<name> <command line>]...
 //
 // Every program runs with TMP and TEMP set to <temp folder> (so the
-// installer's sweep and work directory stay there); the setup double
+// installer's sweep and work directory stay there); the setup program
 // records each start to <setup record file> and exits at once with 0. One
 // untimed round comes first (warm caches); every run starts after a pause
 // of 300 ms. Prints "name=value" lines: for
