@@ -25,20 +25,12 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
   return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// The loop of Md5HexOfStream, with the given stream buffer (none: default).
+// Md5HexOfStream with the given stream buffer (none: the default).
 DigestText DigestWithBuffer(const wchar_t* path, char* buffer, std::size_t size) {
   std::FILE* stream = _wfopen(path, L"rb");
   if (stream == nullptr) return DigestText();
   if (buffer != nullptr) std::setvbuf(stream, buffer, _IOFBF, size);
-  Md5Digest digest;
-  unsigned char piece[1024];
-  for (;;) {
-    const std::size_t n = std::fread(piece, 1, sizeof piece, stream);
-    if (n == 0) break;
-    digest.Update(piece, static_cast<std::uint32_t>(n));
-  }
-  std::fclose(stream);
-  return digest.FinalHex();
+  return Md5HexOfStream(stream);
 }
 
 std::uint64_t FileSize(const wchar_t* path) {

@@ -3,7 +3,6 @@
 // user or the updater would see afterwards (exit code, setup's command line,
 // the "ap" value, the files left behind, windows).
 #include <windows.h>
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -32,6 +31,7 @@ using kavo_test::RunProcess;
 using kavo_test::ScopedEnvironmentVariable;
 using kavo_test::ScopedRegistryKey;
 using kavo_test::ScratchDirectory;
+using kavo_test::SplitCommandLine;
 using kavo_test::Widen;
 using kavo_test::WriteFileBytes;
 
@@ -60,16 +60,6 @@ std::vector<std::wstring> WorkDirectories(const std::wstring& folder) {
     if (IsWorkDirectoryName(name) && DirectoryExists(folder + L"\\" + name)) found.push_back(name);
   }
   return found;
-}
-
-std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
-  std::vector<std::wstring> args;
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(line.c_str(), &argc);
-  if (argv == nullptr) return args;
-  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
-  LocalFree(argv);
-  return args;
 }
 
 template <typename Condition>

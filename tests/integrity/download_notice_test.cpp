@@ -1,7 +1,6 @@
 #include "integrity/download_notice.h"
 
 #include <windows.h>
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -22,6 +21,7 @@ using kavo_test::Quote;
 using kavo_test::ReadFileBytes;
 using kavo_test::ScopedEnvironmentVariable;
 using kavo_test::ScratchDirectory;
+using kavo_test::SplitCommandLine;
 using kavo_test::Widen;
 
 const wchar_t kAppPathsKey[] =
@@ -34,16 +34,6 @@ std::string WaitForFile(const std::wstring& path, DWORD timeout_ms) {
     Sleep(20);
   }
   return ReadFileBytes(path);
-}
-
-std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
-  std::vector<std::wstring> args;
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(line.c_str(), &argc);
-  if (argv == nullptr) return args;
-  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
-  LocalFree(argv);
-  return args;
 }
 
 TEST(ShowCorruptDownloadNotice, ShowsTheNoticeWithOneOkButtonAndReturnsTheAnswer) {

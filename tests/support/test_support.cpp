@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include <shellapi.h>
+
 namespace kavo_test {
 
 std::wstring ModuleFolder() {
@@ -208,6 +210,16 @@ DWORD RunProcess(const std::wstring& command_line, DWORD timeout_ms, bool* start
   }
   CloseHandle(process.hProcess);
   return code;
+}
+
+std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
+  std::vector<std::wstring> args;
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(line.c_str(), &argc);
+  if (argv == nullptr) return args;
+  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
+  LocalFree(argv);
+  return args;
 }
 
 std::vector<std::wstring> DirectoryEntries(const std::wstring& folder) {

@@ -87,6 +87,9 @@ class ScopedRegistryKey {
 DWORD RunProcess(const std::wstring& command_line, DWORD timeout_ms = 120000,
                  bool* started = nullptr);
 
+// CommandLineToArgvW of line, as strings (empty when it cannot be split).
+std::vector<std::wstring> SplitCommandLine(const std::wstring& line);
+
 // Names in a folder (files and directories, no "." or ".."), sorted.
 std::vector<std::wstring> DirectoryEntries(const std::wstring& folder);
 // The names in UTF-8, each followed by one blank ("" for none).
