@@ -147,12 +147,10 @@ class ImmutableFolder {
 std::wstring LockableFolder() { return Variable(L"KAVO_FAULTS_LOCKABLE"); }
 
 DWORD ResourceSize(const std::wstring& program, const wchar_t* name, const wchar_t* type) {
-  HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (module == nullptr) return 0;
-  HRSRC resource = FindResourceW(module, name, type);
-  const DWORD size = resource != nullptr ? SizeofResource(module, resource) : 0;
-  FreeLibrary(module);
-  return size;
+  const LoadedModule module(program, LOAD_LIBRARY_AS_DATAFILE);
+  if (module.get() == nullptr) return 0;
+  HRSRC resource = FindResourceW(module.get(), name, type);
+  return resource != nullptr ? SizeofResource(module.get(), resource) : 0;
 }
 
 DWORD FileSize(const std::wstring& path) {
@@ -428,32 +426,23 @@ TEST(Faults, RunKilledWhileSetupRunsIsSweptByTheNextRun) {
   SetupDoubleRecord record;
   const std::wstring program = BinaryPath(L"faults_installer.exe");
   {
-    const std::wstring suffix = std::to_wstring(GetCurrentProcessId());
-    const std::wstring hold_name = L"kavo_faults_hold_" + suffix;
-    const std::wstring ready_name = L"kavo_faults_ready_" + suffix;
-    HANDLE hold = CreateEventW(nullptr, TRUE, FALSE, hold_name.c_str());
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str());
-    ASSERT_NE(hold, nullptr);
-    ASSERT_NE(ready, nullptr);
-    ScopedEnvironmentVariable hold_variable(L"KAVO_SETUP_HOLD_EVENT", hold_name);
-    ScopedEnvironmentVariable ready_variable(L"KAVO_SETUP_READY_EVENT", ready_name);
+    HeldWindow setup_window(L"faults");
+    HeldWindow::Holding holding(setup_window);
 
     InstallerRun run(program);
     ASSERT_TRUE(run.started());
-    const bool setup_ready = WaitForSingleObject(ready, 60000) == WAIT_OBJECT_0;
+    const bool setup_ready = setup_window.WaitReady(60000);
     HANDLE setup = nullptr;
     if (setup_ready) {
       const DWORD setup_id = ChildProcessOf(run.id());
       if (setup_id != 0) setup = OpenProcess(SYNCHRONIZE, FALSE, setup_id);
       run.Kill();
     }
-    SetEvent(hold);
+    setup_window.Release();
     if (setup != nullptr) {
       EXPECT_EQ(WaitForSingleObject(setup, 60000), WAIT_OBJECT_0);
       CloseHandle(setup);
     }
-    CloseHandle(ready);
-    CloseHandle(hold);
     ASSERT_TRUE(setup_ready) << "setup never started";
     ASSERT_NE(setup, nullptr) << "setup's process was not found";
   }

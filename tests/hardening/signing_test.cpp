@@ -74,7 +74,8 @@ BOOL CALLBACK OnType(HMODULE module, LPWSTR type, LONG_PTR context) {
 
 Resources AllResources(const std::wstring& path, std::wstring* digest) {
   Resources resources;
-  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  const LoadedModule loaded(path, LOAD_LIBRARY_AS_DATAFILE);
+  const HMODULE module = loaded.get();
   EXPECT_NE(module, nullptr) << Narrow(path);
   if (module == nullptr) return resources;
   Walk walk = {module, &resources, L"", L""};
@@ -82,7 +83,6 @@ Resources AllResources(const std::wstring& path, std::wstring* digest) {
   wchar_t text[64] = L"";
   LoadStringW(module, 130, text, 64);
   *digest = text;
-  FreeLibrary(module);
   return resources;
 }
 

@@ -24,6 +24,7 @@ using kavo_test::ChildProcess;
 using kavo_test::DirectoryEntries;
 using kavo_test::DirectoryExists;
 using kavo_test::FileExists;
+using kavo_test::HeldWindow;
 using kavo_test::Narrow;
 using kavo_test::Quote;
 using kavo_test::ReadFileBytes;
@@ -421,37 +422,6 @@ TEST_F(InstallerRun, WrongDigestShowsTheNoticeOpensTheDownloadPageAndNeverStarts
   }
 }
 
-// A window of a stand-in setup program that stays until the test lets go.
-class HeldWindow {
- public:
-  explicit HeldWindow(const std::wstring& tag)
-      : hold_name_(L"kavo_e2e_hold_" + tag + std::to_wstring(GetCurrentProcessId())),
-        ready_name_(L"kavo_e2e_ready_" + tag + std::to_wstring(GetCurrentProcessId())),
-        hold_(CreateEventW(nullptr, TRUE, FALSE, hold_name_.c_str())),
-        ready_(CreateEventW(nullptr, TRUE, FALSE, ready_name_.c_str())) {}
-  ~HeldWindow() {
-    Release();
-    CloseHandle(hold_);
-    CloseHandle(ready_);
-  }
-  HeldWindow(const HeldWindow&) = delete;
-  HeldWindow& operator=(const HeldWindow&) = delete;
-  // Children started while these are set keep their window until Release.
-  std::vector<std::pair<std::wstring, std::wstring>> Variables() const {
-    return {{L"KAVO_SETUP_HOLD_EVENT", hold_name_},
-            {L"KAVO_SETUP_READY_EVENT", ready_name_},
-            {L"KAVO_SETUP_HOLD_MS", L"60000"}};
-  }
-  bool WaitReady() const { return WaitForSingleObject(ready_, 30000) == WAIT_OBJECT_0; }
-  void Release() const { SetEvent(hold_); }
-
- private:
-  std::wstring hold_name_;
-  std::wstring ready_name_;
-  HANDLE hold_;
-  HANDLE ready_;
-};
-
 // A second copy while the first waits on setup: -1 at once, the installer
 // window shown and brought forward, and no sweep, work directory or "ap"
 // change of its own.
@@ -465,9 +435,7 @@ TEST_F(InstallerRun, SecondCopyBringsTheInstallerWindowForwardAndTouchesNothing)
     HeldWindow other_window(L"other");
     std::unique_ptr<ChildProcess> first;
     {
-      std::vector<std::unique_ptr<ScopedEnvironmentVariable>> held;
-      for (const auto& v : setup_window.Variables())
-        held.push_back(std::make_unique<ScopedEnvironmentVariable>(v.first, v.second));
+      HeldWindow::Holding holding(setup_window);
       first = std::make_unique<ChildProcess>(Quote(Installer(L"installer_typical.exe")));
     }
     ASSERT_TRUE(first->started());
@@ -476,12 +444,9 @@ TEST_F(InstallerRun, SecondCopyBringsTheInstallerWindowForwardAndTouchesNothing)
     if (both_titles) {
       // A window with the first title the guard looks for, from a stand-in
       // that records nothing.
-      std::vector<std::unique_ptr<ScopedEnvironmentVariable>> held;
-      for (const auto& v : other_window.Variables())
-        held.push_back(std::make_unique<ScopedEnvironmentVariable>(v.first, v.second));
-      held.push_back(std::make_unique<ScopedEnvironmentVariable>(L"KAVO_SETUP_WINDOW_TITLE",
-                                                                 kInstallerWindowTitle));
-      held.push_back(std::make_unique<ScopedEnvironmentVariable>(L"KAVO_SETUP_RECORD"));
+      HeldWindow::Holding holding(other_window);
+      ScopedEnvironmentVariable title(L"KAVO_SETUP_WINDOW_TITLE", kInstallerWindowTitle);
+      ScopedEnvironmentVariable no_record(L"KAVO_SETUP_RECORD");
       other = std::make_unique<ChildProcess>(Quote(BinaryPath(L"setup_double.exe")));
       ASSERT_TRUE(other->started());
       ASSERT_TRUE(other_window.WaitReady());

@@ -16,19 +16,10 @@ using kavo_test::ScratchDirectory;
 using kavo_test::WriteFileBytes;
 
 // A string module built beside the tests, loaded as data only.
-class StringModule {
+class StringModule : public kavo_test::LoadedModule {
  public:
   explicit StringModule(const wchar_t* name)
-      : module_(LoadLibraryExW(BinaryPath(name).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
-  ~StringModule() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  StringModule(const StringModule&) = delete;
-  StringModule& operator=(const StringModule&) = delete;
-  HMODULE get() const { return module_; }
-
- private:
-  HMODULE module_;
+      : LoadedModule(BinaryPath(name), LOAD_LIBRARY_AS_DATAFILE) {}
 };
 
 // The archive whose digest the modules carry (written at configure time).

@@ -22,8 +22,9 @@ TEST(PackagedInstaller, IsAGuiProgramWithItsExtraResources) {
   std::memcpy(&subsystem, image.data() + pe + 24 + 68, 2);  // optional header + 68
   EXPECT_EQ(subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
 
-  HMODULE module = LoadLibraryExW(BinaryPath(L"payload_installer.exe").c_str(), nullptr,
-                                  LOAD_LIBRARY_AS_DATAFILE);
+  const kavo_test::LoadedModule loaded(BinaryPath(L"payload_installer.exe"),
+                                       LOAD_LIBRARY_AS_DATAFILE);
+  const HMODULE module = loaded.get();
   ASSERT_NE(module, nullptr);
   wchar_t text[64] = L"";
   EXPECT_GT(LoadStringW(module, 131, text, 64), 0);
@@ -34,7 +35,6 @@ TEST(PackagedInstaller, IsAGuiProgramWithItsExtraResources) {
   const std::string bytes(static_cast<const char*>(LockResource(LoadResource(module, extra))),
                           SizeofResource(module, extra));
   EXPECT_EQ(bytes, ReadFileBytes(BinaryPath(L"payload_data\\second.bin")));
-  FreeLibrary(module);
 }
 
 TEST(PackagedInstaller, UnpacksItselfAndRunsSetup) {

@@ -134,7 +134,8 @@ TEST_F(PatchFixture, ACommandOf1039UnitsRunsAnd1040DoesNot) {
 }
 
 TEST_F(PatchFixture, ThePatchRoadWinsOverTheOthersAndFailsAlone) {
-  HMODULE module = LoadLibraryW(BinaryPath(L"payload_patch.dll").c_str());
+  const kavo_test::LoadedModule loaded(BinaryPath(L"payload_patch.dll"));
+  const HMODULE module = loaded.get();
   ASSERT_NE(module, nullptr);
   InstallerOptions options;
   {
@@ -159,7 +160,6 @@ TEST_F(PatchFixture, ThePatchRoadWinsOverTheOthersAndFailsAlone) {
     EXPECT_FALSE(FileExists(dir_ + L"SETUP.EX_"));
     EXPECT_FALSE(FileExists(dir_ + L"SETUP_FULL.EXE"));
   }
-  FreeLibrary(module);
 }
 
 }  // namespace

@@ -16,34 +16,10 @@ using namespace kavo_test;
 namespace {
 
 // A payload layout, loaded for the length of a test.
-class PayloadModule {
+class PayloadModule : public kavo_test::LoadedModule {
  public:
-  explicit PayloadModule(const std::wstring& name)
-      : module_(LoadLibraryW(BinaryPath(name + L".dll").c_str())) {}
-  ~PayloadModule() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  PayloadModule(const PayloadModule&) = delete;
-  PayloadModule& operator=(const PayloadModule&) = delete;
-  HMODULE get() const { return module_; }
-
- private:
-  HMODULE module_;
+  explicit PayloadModule(const std::wstring& name) : LoadedModule(BinaryPath(name + L".dll")) {}
 };
-
-std::vector<std::wstring> ListFiles(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 std::string Md5Hex(const std::string& bytes) {
   HCRYPTPROV provider = 0;
@@ -89,7 +65,7 @@ Unpacked Unpack(const wchar_t* module_name, const std::wstring& work_directory) 
   result.setup = setup.data();
   EXPECT_EQ(archive.guard(), L'\0');
   EXPECT_EQ(setup.guard(), L'\0');
-  result.files = ListFiles(work_directory.substr(0, work_directory.size() - 1));
+  result.files = kavo_test::DirectoryEntries(work_directory.substr(0, work_directory.size() - 1));
   return result;
 }
 

@@ -240,15 +240,8 @@ namespace {
 // The double holds its installer window while it runs, for the tests of a
 // second installer copy.
 TEST(SetupDouble, HoldsItsWindowUntilReleased) {
-  const std::wstring suffix = std::to_wstring(GetCurrentProcessId());
-  const std::wstring ready_name = L"kavo_setup_ready_" + suffix;
-  const std::wstring hold_name = L"kavo_setup_hold_" + suffix;
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str());
-  HANDLE hold = CreateEventW(nullptr, TRUE, FALSE, hold_name.c_str());
-  ASSERT_NE(ready, nullptr);
-  ASSERT_NE(hold, nullptr);
-  ScopedEnvironmentVariable ready_variable(L"KAVO_SETUP_READY_EVENT", ready_name);
-  ScopedEnvironmentVariable hold_variable(L"KAVO_SETUP_HOLD_EVENT", hold_name);
+  HeldWindow setup_window(L"setup");
+  HeldWindow::Holding holding(setup_window);
   ScopedEnvironmentVariable exit_code(L"KAVO_SETUP_EXIT_CODE", L"3");
   ScopedEnvironmentVariable no_record(L"KAVO_SETUP_RECORD");
 
@@ -259,7 +252,7 @@ TEST(SetupDouble, HoldsItsWindowUntilReleased) {
   ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                              &startup, &process));
   CloseHandle(process.hThread);
-  EXPECT_EQ(WaitForSingleObject(ready, 30000), WAIT_OBJECT_0);
+  EXPECT_TRUE(setup_window.WaitReady());
   HWND window = FindWindowW(nullptr, L"KavoOrvane Install ");
   EXPECT_NE(window, nullptr);
   if (window != nullptr) {
@@ -269,7 +262,7 @@ TEST(SetupDouble, HoldsItsWindowUntilReleased) {
   }
   EXPECT_EQ(WaitForSingleObject(process.hProcess, 200), static_cast<DWORD>(WAIT_TIMEOUT))
       << "still running until released";
-  SetEvent(hold);
+  setup_window.Release();
   EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
@@ -279,8 +272,6 @@ TEST(SetupDouble, HoldsItsWindowUntilReleased) {
   }
   CloseHandle(process.hProcess);
   EXPECT_EQ(FindWindowW(nullptr, L"KavoOrvane Install "), nullptr);
-  CloseHandle(ready);
-  CloseHandle(hold);
 }
 
 }  // namespace

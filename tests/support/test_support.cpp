@@ -282,4 +282,36 @@ void ChildProcess::Kill() const {
 
 std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
 
+LoadedModule::LoadedModule(const std::wstring& path, DWORD flags)
+    : module_(LoadLibraryExW(path.c_str(), nullptr, flags)) {}
+
+LoadedModule::~LoadedModule() {
+  if (module_ != nullptr) FreeLibrary(module_);
+}
+
+HeldWindow::HeldWindow(const std::wstring& tag)
+    : hold_name_(L"kavo_test_hold_" + tag + std::to_wstring(GetCurrentProcessId())),
+      ready_name_(L"kavo_test_ready_" + tag + std::to_wstring(GetCurrentProcessId())),
+      hold_(CreateEventW(nullptr, TRUE, FALSE, hold_name_.c_str())),
+      ready_(CreateEventW(nullptr, TRUE, FALSE, ready_name_.c_str())) {}
+
+HeldWindow::~HeldWindow() {
+  Release();
+  if (hold_ != nullptr) CloseHandle(hold_);
+  if (ready_ != nullptr) CloseHandle(ready_);
+}
+
+bool HeldWindow::WaitReady(DWORD timeout_ms) const {
+  return ready_ != nullptr && WaitForSingleObject(ready_, timeout_ms) == WAIT_OBJECT_0;
+}
+
+void HeldWindow::Release() const {
+  if (hold_ != nullptr) SetEvent(hold_);
+}
+
+HeldWindow::Holding::Holding(const HeldWindow& window)
+    : hold_(L"KAVO_SETUP_HOLD_EVENT", window.hold_name_),
+      ready_(L"KAVO_SETUP_READY_EVENT", window.ready_name_),
+      hold_ms_(L"KAVO_SETUP_HOLD_MS", L"60000") {}
+
 }  // namespace kavo_test

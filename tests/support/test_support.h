@@ -119,4 +119,50 @@ class ChildProcess {
 // Wraps in quotation marks.
 std::wstring Quote(const std::wstring& text);
 
+// A module loaded with LoadLibraryExW(path, flags) for the owner's lifetime
+// (get() is null when it could not be loaded).
+class LoadedModule {
+ public:
+  explicit LoadedModule(const std::wstring& path, DWORD flags = 0);
+  ~LoadedModule();
+  LoadedModule(const LoadedModule&) = delete;
+  LoadedModule& operator=(const LoadedModule&) = delete;
+  HMODULE get() const { return module_; }
+
+ private:
+  HMODULE module_;
+};
+
+// A window of the setup double that stays until Release (or destruction).
+// The two named events are this object's; tag keeps the names of several
+// windows apart.
+class HeldWindow {
+ public:
+  explicit HeldWindow(const std::wstring& tag);
+  ~HeldWindow();
+  HeldWindow(const HeldWindow&) = delete;
+  HeldWindow& operator=(const HeldWindow&) = delete;
+  // Once a double started under a Holding shows its window.
+  bool WaitReady(DWORD timeout_ms = 30000) const;
+  void Release() const;
+
+  // Sets the variables for its lifetime: setup doubles started meanwhile
+  // keep their window until the HeldWindow lets go.
+  class Holding {
+   public:
+    explicit Holding(const HeldWindow& window);
+
+   private:
+    ScopedEnvironmentVariable hold_;
+    ScopedEnvironmentVariable ready_;
+    ScopedEnvironmentVariable hold_ms_;
+  };
+
+ private:
+  std::wstring hold_name_;
+  std::wstring ready_name_;
+  HANDLE hold_;
+  HANDLE ready_;
+};
+
 }  // namespace kavo_test

@@ -36,25 +36,19 @@ struct TempFolderOverride {
   ScopedEnvironmentVariable temp;
 };
 
+// A copy of the probe module in folder (made with its parents); the path.
+std::wstring CopyProbeModuleTo(const std::wstring& folder) {
+  const std::wstring path = folder + L"\\m.dll";
+  workarea_test::CreateDirectories(folder);
+  CopyFileW(kavo_test::BinaryPath(L"workarea_probe_module.dll").c_str(), path.c_str(), FALSE);
+  return path;
+}
+
 // The probe module, loaded from a copy in folder: its folder stands in for
 // the executable's.
-class ModuleIn {
+class ModuleIn : public kavo_test::LoadedModule {
  public:
-  explicit ModuleIn(const std::wstring& folder) : path_(folder + L"\\m.dll") {
-    workarea_test::CreateDirectories(folder);
-    CopyFileW(kavo_test::BinaryPath(L"workarea_probe_module.dll").c_str(), path_.c_str(), FALSE);
-    module_ = LoadLibraryW(path_.c_str());
-  }
-  ~ModuleIn() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  ModuleIn(const ModuleIn&) = delete;
-  ModuleIn& operator=(const ModuleIn&) = delete;
-  HMODULE get() const { return module_; }
-
- private:
-  std::wstring path_;
-  HMODULE module_ = nullptr;
+  explicit ModuleIn(const std::wstring& folder) : LoadedModule(CopyProbeModuleTo(folder)) {}
 };
 
 TEST(WorkDirectory, NamesFollowTheSeed) {
